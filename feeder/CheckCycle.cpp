@@ -1,0 +1,100 @@
+#include "feeder/CheckCycle.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <span>
+#include <thread>
+
+#include "serial/Descriptor.h"
+#include "serial/Port.h"
+#include "serial/SystemError.h"
+
+namespace feeder {
+
+std::int32_t CheckNumber = 0;
+alignas(64) std::array<std::byte, SendBufferSize> SendBuffer{};
+std::function<void(std::chrono::milliseconds)> Pause = [](std::chrono::milliseconds length) {
+  std::this_thread::sleep_for(length);
+};
+
+namespace {
+
+using serial::ErrorText;
+using serial::Quoted;
+
+[[noreturn]] void Fail(const std::string& what, const std::string& name, const std::string& why) {
+  throw TickFailure(what + " " + Quoted(name) + ": " + why);
+}
+
+// Reads the whole of the file `name` into SendBuffer and closes it. Returns its size.
+std::size_t ReadIntoSendBuffer(const std::string& name) {
+  // O_NONBLOCK: opening a FIFO must not wait for a writer (it is refused below).
+  const serial::Descriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!file) {
+    Fail("Cannot open file", name, ErrorText(errno));
+  }
+  struct stat status {};
+  if (::fstat(file.Get(), &status) != 0) {
+    Fail("Cannot read file", name, ErrorText(errno));
+  }
+  // A FIFO or device would block or never end; a directory has nothing to send.
+  if (!S_ISREG(status.st_mode)) {
+    Fail("Cannot send file", name, "not a regular file");
+  }
+  const std::int64_t size = status.st_size;
+  if (size > static_cast<std::int64_t>(SendBuffer.size())) {
+    Fail("Cannot send file", name,
+         std::to_string(size) + " bytes is more than the " + std::to_string(SendBuffer.size()) +
+             " bytes one send can hold");
+  }
+
+  const auto wanted = static_cast<std::size_t>(size);
+  std::size_t got = 0;
+  while (got < wanted) {
+    const ssize_t count = ::read(file.Get(), SendBuffer.data() + got, wanted - got);
+    if (count > 0) {
+      got += static_cast<std::size_t>(count);
+    } else if (count == 0) {
+      Fail("Cannot read file", name,
+           "it ended after " + std::to_string(got) + " of " + std::to_string(wanted) + " bytes");
+    } else if (errno != EINTR) {
+      Fail("Cannot read file", name, ErrorText(errno));
+    }
+  }
+  return wanted;
+}
+
+}  // namespace
+
+std::string CheckFileName(std::int32_t number) {
+  return "check" + std::to_string(number) + ".txt";
+}
+
+void TimerTimer() {
+  // Advanced first, so a file that fails is skipped on the next tick, not retried.
+  ++CheckNumber;
+  if (CheckNumber > FilesPerRotation) {
+    CheckNumber = 0;
+    Pause(PauseLength);
+    return;
+  }
+
+  const std::string name = CheckFileName(CheckNumber);
+  const std::size_t size = ReadIntoSendBuffer(name);
+
+  if (!serial::PortHandle) {
+    return;
+  }
+  serial::Port& port = *serial::PortHandle;
+  const serial::WriteResult result = port.Write(std::span(SendBuffer).first(size));
+  if (result.error != 0) {
+    throw TickFailure("Cannot send file " + Quoted(name) + " to port " + Quoted(port.Device()) +
+                      ": " + ErrorText(result.error) + " (" + std::to_string(result.written) +
+                      " of " + std::to_string(size) + " bytes sent)");
+  }
+}
+
+}  // namespace feeder

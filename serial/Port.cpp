@@ -1,0 +1,181 @@
+#include "serial/Port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include "serial/LineSettings.h"
+#include "serial/SystemError.h"
+
+namespace serial {
+
+std::unique_ptr<Port> PortHandle;
+std::string LockDirectory = "/var/lock";
+
+namespace {
+
+// Sets DTR and RTS as the settings want them. Linux raises both on every open and on leaving
+// speed B0, so this runs right after the open and again after the settings are applied.
+// Devices without modem lines (pseudo-terminals among them) refuse with ENOTTY or EINVAL.
+void SetModemLines(int fd, const LineSettings& settings) {
+  int raise = (settings.dtr ? TIOCM_DTR : 0) | (settings.rts ? TIOCM_RTS : 0);
+  int lower = (settings.dtr ? 0 : TIOCM_DTR) | (settings.rts ? 0 : TIOCM_RTS);
+  if (lower != 0) {
+    ::ioctl(fd, TIOCMBIC, &lower);
+  }
+  if (raise != 0) {
+    ::ioctl(fd, TIOCMBIS, &raise);
+  }
+}
+
+// Applies the settings and reads them back. Returns what did not take, or "".
+std::string Configure(int fd) {
+  termios current{};
+  if (::tcgetattr(fd, &current) != 0) {
+    return "cannot read its settings: " + ErrorText(errno);
+  }
+  const termios wanted = ToTermios(current, PortSettings, PortTimeouts);
+  // tcsetattr reports success when any one change was applied, so only the read-back counts.
+  if (::tcsetattr(fd, TCSANOW, &wanted) != 0) {
+    return "cannot apply its settings: " + ErrorText(errno);
+  }
+  termios actual{};
+  if (::tcgetattr(fd, &actual) != 0) {
+    return "cannot read its settings back: " + ErrorText(errno);
+  }
+  return DescribeMismatch(wanted, actual);
+}
+
+}  // namespace
+
+Port::Port(std::string device, Descriptor fd, LockFile lock, int cancelFd)
+    : device_(std::move(device)), fd_(std::move(fd)), lock_(std::move(lock)), cancelFd_(cancelFd) {}
+
+Port::~Port() {
+  ::ioctl(fd_.Get(), TIOCNXCL);
+  // A write cut short leaves bytes in the driver, and close() on a real port would wait up to
+  // its closing_wait (30 s by default) to send them.
+  if (unsent_) {
+    ::tcflush(fd_.Get(), TCOFLUSH);
+  }
+  fd_.Reset();
+  lock_.Release();
+}
+
+bool Port::Cancelled(int timeoutMs) {
+  if (cancelFd_ < 0) {
+    if (timeoutMs > 0) {
+      ::poll(nullptr, 0, timeoutMs);
+    }
+    return false;
+  }
+  pollfd cancel{.fd = cancelFd_, .events = POLLIN, .revents = 0};
+  return ::poll(&cancel, 1, timeoutMs) > 0 && (cancel.revents & POLLIN) != 0;
+}
+
+bool Port::WaitWritable() {
+  std::array<pollfd, 2> fds{{{.fd = fd_.Get(), .events = POLLOUT, .revents = 0},
+                             {.fd = cancelFd_, .events = POLLIN, .revents = 0}}};
+  while (::poll(fds.data(), fds.size(), -1) < 0 && errno == EINTR) {
+  }
+  return (fds[1].revents & POLLIN) == 0;
+}
+
+int Port::Drain() {
+  // tcdrain() cannot be interrupted by a stop request and a full driver queue takes seconds at
+  // 9600 baud, so wait on the queue's fill level and leave only the last bytes to tcdrain().
+  const unsigned bytesPerSecond = std::max(1U, BytesPerSecond(PortSettings));
+  int queued = 0;
+  while (::ioctl(fd_.Get(), TIOCOUTQ, &queued) == 0 && queued > 0) {
+    const auto needed = static_cast<unsigned>(queued) * 1000U / bytesPerSecond;
+    if (Cancelled(static_cast<int>(std::clamp(needed, 1U, 100U)))) {
+      return -1;
+    }
+  }
+  while (::tcdrain(fd_.Get()) != 0) {
+    if (errno != EINTR) {
+      return errno;
+    }
+  }
+  return 0;
+}
+
+WriteResult Port::Write(std::span<const std::byte> bytes) {
+  WriteResult result;
+  while (result.written < bytes.size()) {
+    const std::span<const std::byte> rest = bytes.subspan(result.written);
+    const ssize_t count = ::write(fd_.Get(), rest.data(), rest.size());
+    if (count > 0) {
+      result.written += static_cast<std::size_t>(count);
+    } else if (count < 0 && errno == EINTR) {
+      continue;
+    } else if (count < 0 && errno == EAGAIN) {
+      if (!WaitWritable()) {
+        result.cancelled = true;
+        break;
+      }
+    } else {
+      result.error = count < 0 ? errno : EIO;
+      break;
+    }
+  }
+  if (result.written == bytes.size()) {
+    const int drained = Drain();
+    result.cancelled = drained < 0;
+    result.error = std::max(drained, 0);
+  }
+  unsent_ = result.cancelled || result.error != 0;
+  return result;
+}
+
+std::string OpenPort(const std::string& device, int cancelFd) {
+  const std::string cannot = "Cannot open port " + Quoted(device) + ": ";
+
+  // Lock device file. It comes before open(): every open of a tty raises DTR and RTS, even on a
+  // port another program is using.
+  LockFile lock;
+  if (std::string busy = lock.Acquire(LockDirectory, device); !busy.empty()) {
+    return cannot + busy;
+  }
+
+  // O_NONBLOCK: open() must not wait for carrier, and writes must not block past a stop
+  // request (see Write). O_NOCTTY: a hang-up must not send us SIGHUP.
+  Descriptor fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
+    return cannot + ErrorText(errno);
+  }
+  if (!::isatty(fd.Get())) {
+    return cannot + "not a terminal device";
+  }
+
+  // Tools that honour flock (picocom, tio, pyserial) and TIOCEXCL (root ignores it, so check).
+  int exclusive = 0;
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 ||
+      (::ioctl(fd.Get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0)) {
+    return cannot + "in use by another program";
+  }
+  ::ioctl(fd.Get(), TIOCEXCL);
+
+  SetModemLines(fd.Get(), PortSettings);
+  const std::string mismatch = Configure(fd.Get());
+  SetModemLines(fd.Get(), PortSettings);
+
+  PortHandle.reset(new Port(device, std::move(fd), std::move(lock), cancelFd));
+  if (!mismatch.empty()) {
+    return "Port " + Quoted(device) + " did not take every setting: " + mismatch;
+  }
+  return {};
+}
+
+void ClosePort() {
+  PortHandle.reset();
+}
+
+}  // namespace serial

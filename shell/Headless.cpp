@@ -1,0 +1,41 @@
+#include "shell/Headless.h"
+
+#include <poll.h>
+
+#include <array>
+#include <cerrno>
+#include <system_error>
+
+#include "shell/Events.h"
+#include "shell/TickTimer.h"
+
+namespace shell {
+
+int RunHeadless(const std::string& device, StopSignals& signals) {
+  TickTimer timer(TickPeriod);
+  UsePrecisePause(timer, signals.Fd());
+  ShowEvent(device, signals.Fd());
+
+  std::array<pollfd, 2> fds{{{.fd = signals.Fd(), .events = POLLIN, .revents = 0},
+                             {.fd = timer.Fd(), .events = POLLIN, .revents = 0}}};
+  for (;;) {
+    if (::poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      throw std::system_error(errno, std::generic_category(), "Cannot wait for the next tick");
+    }
+    if ((fds[0].revents & POLLIN) != 0 && signals.Take() != 0) {
+      break;
+    }
+    if ((fds[1].revents & POLLIN) != 0 && timer.TakeTick()) {
+      if (const auto failure = TickEvent()) {
+        PrintFailure(*failure);
+      }
+    }
+  }
+  CloseEvent();
+  return 0;
+}
+
+}  // namespace shell
