@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "feeder/CheckCycle.h"
+#include "serial/Port.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+// The cycle against a real pty, in a scratch working directory, with the pause recorded
+// instead of slept.
+class CheckCycleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    serial::LockDirectory = scratch_.Path().string();
+    ASSERT_EQ(serial::OpenPort(pty_.SlavePath()), "");
+    feeder::CheckNumber = 0;
+    feeder::Pause = [this](std::chrono::milliseconds length) { pauses_.push_back(length); };
+  }
+  void TearDown() override { serial::ClosePort(); }
+
+  void WriteCheckFiles() {
+    for (int n = 1; n <= 6; ++n) {
+      WriteFile(feeder::CheckFileName(n), "file " + std::to_string(n) + "\r\n");
+    }
+  }
+
+  // Runs one tick and returns what reached the far end of the line.
+  std::string Tick() {
+    feeder::TimerTimer();
+    return pty_.ReadAvailable(20ms);
+  }
+
+  // Runs one tick that must fail, returns its message, and checks that nothing was sent.
+  std::string FailingTick() {
+    try {
+      feeder::TimerTimer();
+    } catch (const feeder::TickFailure& failure) {
+      EXPECT_EQ(pty_.ReadAvailable(20ms), "");
+      return failure.what();
+    }
+    ADD_FAILURE() << "the tick did not fail";
+    return {};
+  }
+
+  ScratchDirectory scratch_;
+  TestPty pty_;
+  std::vector<std::chrono::milliseconds> pauses_;
+};
+
+TEST_F(CheckCycleTest, SendsEveryByteValueExactlyAsStored) {
+  std::string content;
+  for (int value = 0; value < 256; ++value) {
+    content += static_cast<char>(value);
+  }
+  content += std::string("\r\n\n\r\0\0\x13\x11\x03\x04", 10);
+  WriteFile("check1.txt", content);
+  EXPECT_EQ(Tick(), content);
+}
+
+TEST_F(CheckCycleTest, RotatesThroughSixFilesAndPausesAfterTheSixth) {
+  WriteCheckFiles();
+  for (int rotation = 0; rotation < 2; ++rotation) {
+    for (int n = 1; n <= 6; ++n) {
+      EXPECT_EQ(Tick(), "file " + std::to_string(n) + "\r\n");
+      EXPECT_EQ(feeder::CheckNumber, n);
+    }
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(feeder::CheckNumber, 0);
+    ASSERT_EQ(pauses_.size(), static_cast<std::size_t>(rotation + 1));
+    EXPECT_EQ(pauses_.back(), std::chrono::milliseconds(10000));
+  }
+  EXPECT_EQ(Tick(), "file 1\r\n");
+}
+
+TEST_F(CheckCycleTest, AMissingFileFailsItsTickAndIsSkippedEveryRotation) {
+  WriteCheckFiles();
+  fs::remove("check3.txt");
+  for (int rotation = 0; rotation < 2; ++rotation) {
+    EXPECT_EQ(Tick(), "file 1\r\n");
+    EXPECT_EQ(Tick(), "file 2\r\n");
+    EXPECT_EQ(FailingTick(), "Cannot open file \"check3.txt\": No such file or directory");
+    EXPECT_EQ(feeder::CheckNumber, 3);
+    EXPECT_EQ(Tick(), "file 4\r\n");
+    EXPECT_EQ(Tick(), "file 5\r\n");
+    EXPECT_EQ(Tick(), "file 6\r\n");
+    EXPECT_EQ(Tick(), "");
+  }
+}
+
+TEST_F(CheckCycleTest, AnEmptyFileSendsNothingAndAFullBufferFileIsSentWhole) {
+  WriteFile("check1.txt", "");
+  EXPECT_EQ(Tick(), "");
+
+  const std::string full = PatternBytes(feeder::SendBufferSize, 11);
+  WriteFile("check2.txt", full);
+  BackgroundReader reader(pty_.Master());
+  feeder::TimerTimer();
+  EXPECT_TRUE(reader.WaitFor(full.size()) == full);
+}
+
+TEST_F(CheckCycleTest, AFileLargerThanTheBufferIsRefusedUnsent) {
+  WriteFile("check1.txt", PatternBytes(feeder::SendBufferSize + 1, 1));
+  EXPECT_EQ(FailingTick(),
+            "Cannot send file \"check1.txt\": 1048577 bytes is more than the 1048576 bytes one "
+            "send can hold");
+
+  // Sizes are 64-bit: 3 GiB is refused, not wrapped to something small.
+  WriteFile("check2.txt", "");
+  fs::resize_file("check2.txt", 3ULL << 30);
+  EXPECT_EQ(FailingTick(),
+            "Cannot send file \"check2.txt\": 3221225472 bytes is more than the 1048576 bytes one "
+            "send can hold");
+  EXPECT_EQ(feeder::CheckNumber, 2);
+}
+
+TEST_F(CheckCycleTest, OnlyRegularFilesAreSentAndNothingBlocks) {
+  // A FIFO without a writer would block the open, and then stream for ever.
+  ASSERT_EQ(::mkfifo("check1.txt", 0644), 0);
+  EXPECT_EQ(FailingTick(), "Cannot send file \"check1.txt\": not a regular file");
+  fs::create_directory("check2.txt");
+  EXPECT_EQ(FailingTick(), "Cannot send file \"check2.txt\": not a regular file");
+  fs::create_symlink("/dev/zero", "check3.txt");
+  EXPECT_EQ(FailingTick(), "Cannot send file \"check3.txt\": not a regular file");
+  // A symlink to a regular file is that file.
+  WriteFile("real-4.txt", "four");
+  fs::create_symlink("real-4.txt", "check4.txt");
+  EXPECT_EQ(Tick(), "four");
+}
+
+TEST_F(CheckCycleTest, AFileShorterThanItsSizeFailsUnsent) {
+  // Kernel attribute files claim a page but hold a few bytes: the same as a file that shrank
+  // between taking its size and reading it.
+  const fs::path attribute = "/sys/devices/system/cpu/online";
+  struct stat status {};
+  if (::stat(attribute.c_str(), &status) != 0 || status.st_size != 4096) {
+    GTEST_SKIP() << attribute << " is not a 4096-byte attribute file here";
+  }
+  fs::create_symlink(attribute, "check1.txt");
+  const std::string message = FailingTick();
+  EXPECT_TRUE(message.starts_with("Cannot read file \"check1.txt\": it ended after ")) << message;
+  EXPECT_TRUE(message.ends_with(" of 4096 bytes")) << message;
+}
+
+TEST_F(CheckCycleTest, WithoutAPortFilesAreStillReadAndNothingIsSent) {
+  serial::ClosePort();
+  WriteCheckFiles();
+  fs::remove("check2.txt");
+  EXPECT_NO_THROW(feeder::TimerTimer());
+  EXPECT_EQ(FailingTick(), "Cannot open file \"check2.txt\": No such file or directory");
+  EXPECT_NO_THROW(feeder::TimerTimer());
+  EXPECT_EQ(feeder::CheckNumber, 3);
+}
+
+TEST_F(CheckCycleTest, EachTickReadsItsFileAfresh) {
+  WriteCheckFiles();
+  EXPECT_EQ(Tick(), "file 1\r\n");
+  WriteFile("check2.txt", "rewritten, and longer than before");
+  EXPECT_EQ(Tick(), "rewritten, and longer than before");
+  for (int tick = 3; tick <= 7; ++tick) {
+    Tick();
+  }
+  WriteFile("check1.txt", "1");
+  EXPECT_EQ(Tick(), "1");
+}
+
+TEST_F(CheckCycleTest, AHangUpFailsEachSendingTickAndTheRotationGoesOn) {
+  WriteCheckFiles();
+  EXPECT_EQ(Tick(), "file 1\r\n");
+  pty_.HangUp();
+  const std::string device = pty_.SlavePath();
+  for (int n = 2; n <= 3; ++n) {
+    try {
+      feeder::TimerTimer();
+      ADD_FAILURE() << "tick " << n << " did not fail";
+    } catch (const feeder::TickFailure& failure) {
+      EXPECT_EQ(std::string(failure.what()), "Cannot send file \"check" + std::to_string(n) +
+                                                 ".txt\" to port \"" + device +
+                                                 "\": Input/output error (0 of 8 bytes sent)");
+    }
+    EXPECT_EQ(feeder::CheckNumber, n);
+  }
+}
+
+}  // namespace

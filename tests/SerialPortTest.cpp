@@ -1,0 +1,290 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "serial/LineSettings.h"
+#include "serial/LockFile.h"
+#include "serial/Port.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string PidLine(pid_t pid) {
+  char line[16];
+  std::snprintf(line, sizeof line, "%10d\n", static_cast<int>(pid));
+  return line;
+}
+
+std::span<const std::byte> AsBytes(const std::string& text) {
+  return std::as_bytes(std::span(text.data(), text.size()));
+}
+
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    serial::LockDirectory = scratch_.Path().string();
+    lockFile_ = scratch_.Path() / serial::LockFile::NameFor(pty_.SlavePath());
+  }
+  void TearDown() override { serial::ClosePort(); }
+
+  ScratchDirectory scratch_;
+  TestPty pty_;
+  fs::path lockFile_;
+};
+
+TEST_F(SerialPortTest, OpenSetsTheLineWhateverAnEarlierProgramLeft) {
+  termios left = pty_.Settings();
+  cfsetispeed(&left, B115200);
+  cfsetospeed(&left, B115200);
+  left.c_cflag |= CSTOPB | PARODD | CRTSCTS;
+  left.c_cflag &= ~tcflag_t{CLOCAL};
+  left.c_iflag |= IXON | IXOFF | IXANY | ICRNL | ISTRIP;
+  left.c_oflag |= OPOST | ONLCR;
+  left.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+  left.c_cc[VMIN] = 1;
+  left.c_cc[VTIME] = 5;
+  pty_.SetSettings(left);
+
+  EXPECT_EQ(serial::OpenPort(pty_.SlavePath()), "");
+  ASSERT_TRUE(serial::PortHandle);
+
+  const termios now = pty_.Settings();
+  EXPECT_EQ(cfgetospeed(&now), B9600);
+  EXPECT_EQ(cfgetispeed(&now), B9600);
+  EXPECT_EQ(now.c_cflag & CSIZE, tcflag_t{CS8});
+  EXPECT_EQ(now.c_cflag & (CSTOPB | PARENB | PARODD | CRTSCTS), 0U);
+  EXPECT_EQ(now.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD});
+  EXPECT_EQ(now.c_iflag & (IXON | IXOFF | IXANY | ICRNL | ISTRIP | INLCR | IGNCR), 0U);
+  EXPECT_EQ(now.c_oflag & OPOST, 0U);
+  EXPECT_EQ(now.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0U);
+  EXPECT_EQ(now.c_cc[VMIN], 0);
+  EXPECT_EQ(now.c_cc[VTIME], 0);
+}
+
+TEST(LineSettingsTest, TranslatesEveryFieldAndNamesWhatDidNotTake) {
+  const serial::LineSettings other{.baudRate = 19200,
+                                   .dataBits = 7,
+                                   .parity = serial::Parity::Odd,
+                                   .stopBits = 2,
+                                   .ctsRtsFlow = true,
+                                   .xonXoffOutput = true,
+                                   .xonXoffInput = false,
+                                   .dtr = true,
+                                   .rts = true};
+  const termios t = serial::ToTermios(termios{}, other, {.readMinimum = 1, .readTenths = 2});
+  EXPECT_EQ(cfgetospeed(&t), B19200);
+  EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t{CS7});
+  EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS),
+            tcflag_t{PARENB | PARODD | CSTOPB | CRTSCTS});
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), tcflag_t{IXON});
+  EXPECT_EQ(t.c_cc[VMIN], 1);
+  EXPECT_EQ(t.c_cc[VTIME], 2);
+  EXPECT_EQ(serial::BytesPerSecond(serial::PortSettings), 960U);
+  serial::LineSettings odd = serial::PortSettings;
+  odd.baudRate = 12345;
+  EXPECT_THROW(serial::ToTermios(termios{}, odd, {}), std::invalid_argument);
+
+  const termios wanted = serial::ToTermios(termios{}, serial::PortSettings, serial::PortTimeouts);
+  EXPECT_EQ(serial::DescribeMismatch(wanted, wanted), "");
+  termios actual = wanted;
+  cfsetospeed(&actual, B115200);
+  actual.c_cflag |= CRTSCTS;
+  EXPECT_EQ(serial::DescribeMismatch(wanted, actual), "speed 115200 (wanted 9600), CRTSCTS on");
+}
+
+TEST_F(SerialPortTest, AnAbsentDeviceOrANonTerminalLeavesNoPort) {
+  EXPECT_EQ(serial::OpenPort("/dev/checkfeed-no-such-port"),
+            "Cannot open port \"/dev/checkfeed-no-such-port\": No such file or directory");
+  EXPECT_FALSE(serial::PortHandle);
+
+  const fs::path plain = scratch_.Path() / "plain-file";
+  WriteFile(plain, "x");
+  EXPECT_EQ(serial::OpenPort(plain.string()),
+            "Cannot open port \"" + plain.string() + "\": not a terminal device");
+  EXPECT_FALSE(serial::PortHandle);
+  EXPECT_EQ(ReadText(plain), "x");
+  // No lock file is left behind by a failed open.
+  EXPECT_FALSE(fs::exists(lockFile_));
+  EXPECT_FALSE(fs::exists(scratch_.Path() / serial::LockFile::NameFor(plain.string())));
+}
+
+TEST_F(SerialPortTest, APortHeldByAnotherProgramLeavesNoPort) {
+  // A live process's lock file (minicom, Qt's serial module).
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  WriteFile(lockFile_, PidLine(holder));
+  EXPECT_EQ(serial::OpenPort(pty_.SlavePath()),
+            "Cannot open port \"" + pty_.SlavePath() + "\": in use by process " +
+                std::to_string(holder) + " (lock file " + lockFile_.string() + ")");
+  EXPECT_FALSE(serial::PortHandle);
+  EXPECT_EQ(ReadText(lockFile_), PidLine(holder));
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  fs::remove(lockFile_);
+
+  // flock on the device (picocom, tio, pyserial with exclusive=True).
+  {
+    const serial::Descriptor other(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY));
+    ASSERT_EQ(::flock(other.Get(), LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(serial::OpenPort(pty_.SlavePath()),
+              "Cannot open port \"" + pty_.SlavePath() + "\": in use by another program");
+    EXPECT_FALSE(serial::PortHandle);
+    EXPECT_FALSE(fs::exists(lockFile_));
+  }
+
+  // TIOCEXCL alone, which root would otherwise pass through.
+  {
+    const serial::Descriptor other(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY));
+    ASSERT_EQ(::ioctl(other.Get(), TIOCEXCL), 0);
+    const std::string message = serial::OpenPort(pty_.SlavePath());
+    EXPECT_FALSE(serial::PortHandle);
+    EXPECT_TRUE(message.ends_with("in use by another program") ||
+                message.ends_with("Device or resource busy"))
+        << message;
+    ::ioctl(other.Get(), TIOCNXCL);
+  }
+
+  // With every layer free, the same port opens.
+  EXPECT_EQ(serial::OpenPort(pty_.SlavePath()), "");
+  EXPECT_TRUE(serial::PortHandle);
+}
+
+TEST_F(SerialPortTest, ASecondOpenerIsRefusedByEachLayerOfLocking) {
+  ASSERT_EQ(serial::OpenPort(pty_.SlavePath()), "");
+  const auto first = std::move(serial::PortHandle);
+
+  EXPECT_NE(serial::OpenPort(pty_.SlavePath()), "");
+  EXPECT_FALSE(serial::PortHandle);
+  // Without lock files, flock and TIOCEXCL still keep the port to its first holder.
+  serial::LockDirectory = "/nonexistent-lock-directory";
+  EXPECT_EQ(serial::OpenPort(pty_.SlavePath()),
+            "Cannot open port \"" + pty_.SlavePath() + "\": in use by another program");
+  EXPECT_FALSE(serial::PortHandle);
+}
+
+TEST_F(SerialPortTest, TheLockFileIsOursWhileOpenAndGoneAfterClose) {
+  ASSERT_EQ(serial::OpenPort(pty_.SlavePath()), "");
+  EXPECT_EQ(ReadText(lockFile_), PidLine(::getpid()));
+  // Only the lock file is left in the lock directory: no draft files.
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.Path()), fs::directory_iterator()), 1);
+
+  serial::ClosePort();
+  EXPECT_FALSE(serial::PortHandle);
+  EXPECT_FALSE(fs::exists(lockFile_));
+  serial::ClosePort();  // closing twice closes once
+
+  // Released in every layer: another program can take it.
+  const serial::Descriptor other(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY));
+  int exclusive = -1;
+  ASSERT_EQ(::ioctl(other.Get(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  EXPECT_EQ(::flock(other.Get(), LOCK_EX | LOCK_NB), 0);
+}
+
+TEST_F(SerialPortTest, AStaleLockFileIsTakenOver) {
+  const pid_t dead = ::fork();
+  if (dead == 0) {
+    ::_exit(0);
+  }
+  ::waitpid(dead, nullptr, 0);
+  WriteFile(lockFile_, PidLine(dead));
+
+  EXPECT_EQ(serial::OpenPort(pty_.SlavePath()), "");
+  EXPECT_TRUE(serial::PortHandle);
+  EXPECT_EQ(ReadText(lockFile_), PidLine(::getpid()));
+
+  // An unreadable PID is no owner either.
+  serial::ClosePort();
+  WriteFile(lockFile_, "garbage\n");
+  EXPECT_EQ(serial::OpenPort(pty_.SlavePath()), "");
+  EXPECT_EQ(ReadText(lockFile_), PidLine(::getpid()));
+}
+
+TEST_F(SerialPortTest, WritesEveryByteThroughASignalStorm) {
+  // A handler without SA_RESTART makes every signal interrupt the write or its wait.
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  struct sigaction previous {};
+  ::sigaction(SIGUSR1, &action, &previous);
+
+  ASSERT_EQ(serial::OpenPort(pty_.SlavePath()), "");
+  const std::string data = PatternBytes(1 << 20, 7);
+  BackgroundReader reader(pty_.Master(), 1024, 300us);
+  std::atomic<bool> writing{true};
+  const pthread_t writer = ::pthread_self();
+  int sent = 0;
+  std::thread storm([&] {
+    while (writing) {
+      ::pthread_kill(writer, SIGUSR1);
+      ++sent;
+      std::this_thread::sleep_for(50us);
+    }
+  });
+  const serial::WriteResult result = serial::PortHandle->Write(AsBytes(data));
+  writing = false;
+  storm.join();
+  ::sigaction(SIGUSR1, &previous, nullptr);
+
+  EXPECT_GT(sent, 1000);
+  EXPECT_EQ(result.error, 0);
+  EXPECT_FALSE(result.cancelled);
+  EXPECT_EQ(result.written, data.size());
+  EXPECT_TRUE(reader.WaitFor(data.size()) == data);
+}
+
+TEST_F(SerialPortTest, AHangUpIsReportedAsTheWritesFailure) {
+  ASSERT_EQ(serial::OpenPort(pty_.SlavePath()), "");
+  pty_.HangUp();
+  const std::string data = PatternBytes(100000, 3);
+  const serial::WriteResult result = serial::PortHandle->Write(AsBytes(data));
+  EXPECT_EQ(result.error, EIO);
+  EXPECT_LT(result.written, data.size());
+  // Every later write fails the same way; the port is still held, never reopened.
+  EXPECT_EQ(serial::PortHandle->Write(AsBytes(data)).error, EIO);
+  serial::ClosePort();
+  EXPECT_FALSE(fs::exists(lockFile_));
+}
+
+TEST_F(SerialPortTest, ACancelRequestEndsABlockedWrite) {
+  const serial::Descriptor cancel(::eventfd(0, EFD_CLOEXEC));
+  ASSERT_EQ(serial::OpenPort(pty_.SlavePath(), cancel.Get()), "");
+  // Nobody reads the master, so the write blocks once the pty is full.
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(200ms);
+    const std::uint64_t one = 1;
+    ASSERT_EQ(::write(cancel.Get(), &one, sizeof one), 8);
+  });
+  const std::string data = PatternBytes(1 << 20, 5);
+  const serial::WriteResult result = serial::PortHandle->Write(AsBytes(data));
+  stopper.join();
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_EQ(result.error, 0);
+  EXPECT_GT(result.written, 0U);
+  EXPECT_LT(result.written, data.size());
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+#pragma once
+
+// Real pseudo-terminals and scratch directories for the tests: no mock of the kernel where the
+// kernel itself can serve.
+
+#include <termios.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "serial/Descriptor.h"
+
+namespace testing_support {
+
+using namespace std::chrono_literals;
+
+// A pseudo-terminal. The program under test opens the slave by its path, as it would a serial
+// port; the test reads what arrives at the master.
+class TestPty {
+ public:
+  TestPty();
+  const std::string& SlavePath() const { return slavePath_; }
+  int Master() const { return master_.Get(); }
+
+  // The slave's settings, read or written through the master.
+  termios Settings() const;
+  void SetSettings(const termios& settings);
+
+  // Everything that arrives until nothing more comes for `quiet`.
+  std::string ReadAvailable(std::chrono::milliseconds quiet = 100ms);
+
+  // Closing the master is a hang-up for whoever holds the slave.
+  void HangUp() { master_.Reset(); }
+
+ private:
+  serial::Descriptor master_;
+  std::string slavePath_;
+};
+
+// Reads a pty's master on its own thread, so writers never block on a full pty.
+class BackgroundReader {
+ public:
+  // `chunk` bytes per read and `pause` between reads make a slow reader.
+  explicit BackgroundReader(int master, std::size_t chunk = 65536,
+                            std::chrono::microseconds pause = 0us);
+  ~BackgroundReader();
+  // Waits until `count` bytes have arrived (or `timeout` passed) and returns what arrived.
+  std::string WaitFor(std::size_t count, std::chrono::milliseconds timeout = 20s);
+
+ private:
+  int master_;
+  std::size_t chunk_;
+  std::chrono::microseconds pause_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::string received_;
+  std::thread thread_;
+};
+
+// A fresh directory, made the working directory for the object's life.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+  std::filesystem::path previous_;
+};
+
+void WriteFile(const std::filesystem::path& path, const std::string& content);
+
+// `size` bytes that are not all alike.
+std::string PatternBytes(std::size_t size, unsigned seed);
+
+}  // namespace testing_support
