@@ -1,0 +1,318 @@
+"""Runs the real checkfeed against pseudo-terminals, for the end-to-end tests and the bench.
+
+With no arguments the program opens /dev/ttyS0. It is started in a private mount namespace where
+a pty is bound over /dev/ttyS0 and a directory of the test's own over /run/lock, so it never
+touches this machine's real port or lock files. Every process started here is bounded in time and
+killed when its test ends.
+"""
+
+import ctypes
+import errno
+import fcntl
+import os
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+TIOCEXCL = 0x540C
+TIOCGEXCL = 0x80045440
+SKIP = 77
+
+
+def require_namespaces():
+    if os.geteuid() != 0:
+        raise unittest.SkipTest("needs root for a private mount namespace")
+    if not os.path.exists("/dev/ttyS0"):
+        raise unittest.SkipTest("no /dev/ttyS0 to bind a pty over")
+    for tool in ("unshare", "mount"):
+        if shutil.which(tool) is None:
+            raise unittest.SkipTest(f"{tool} is not installed")
+
+
+class Pty:
+    """A pseudo-terminal; the program writes to the slave, the test reads the master."""
+
+    def __init__(self):
+        self.master, slave = os.openpty()
+        self.path = os.ttyname(slave)
+        os.close(slave)
+
+    def hang_up(self):
+        if self.master is not None:
+            os.close(self.master)
+            self.master = None
+
+    def close(self):
+        self.hang_up()
+
+
+class Arrivals:
+    """Timestamps every byte that reaches the master, on a thread of its own.
+
+    `chunk` and `pause` make a slow reader; `stop_after` closes the master (a hang-up) once that
+    many bytes have arrived.
+    """
+
+    def __init__(self, pty, chunk=65536, pause=0.0, stop_after=None):
+        self.pty = pty
+        self.chunk = chunk
+        self.pause = pause
+        self.stop_after = stop_after
+        self.lock = threading.Lock()
+        self.pieces = []  # (monotonic time, bytes)
+        self.total = 0
+        self.running = True
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while self.running and self.pty.master is not None:
+            ready, _, _ = select.select([self.pty.master], [], [], 0.05)
+            if not ready:
+                continue
+            try:
+                data = os.read(self.pty.master, self.chunk)
+            except OSError as error:
+                if error.errno != errno.EIO:
+                    raise
+                time.sleep(0.005)  # nobody holds the slave yet, or any more
+                continue
+            now = time.monotonic()
+            with self.lock:
+                self.pieces.append((now, data))
+                self.total += len(data)
+                if self.stop_after is not None and self.total >= self.stop_after:
+                    self.pty.hang_up()
+                    return
+            if self.pause:
+                time.sleep(self.pause)
+
+    def stop(self):
+        self.running = False
+        self.thread.join(timeout=2)
+
+    def data(self):
+        with self.lock:
+            return b"".join(piece for _, piece in self.pieces)
+
+    def bursts(self, gap=1.0):
+        """Groups arrivals separated by more than `gap` seconds: one burst per send."""
+        with self.lock:
+            pieces = list(self.pieces)
+        groups = []
+        for when, data in pieces:
+            if groups and when - groups[-1][2] <= gap:
+                groups[-1][1].append(data)
+                groups[-1][2] = when
+            else:
+                groups.append([when, [data], when])
+        return [(first, b"".join(parts)) for first, parts, _ in groups]
+
+    def wait_for_bursts(self, count, timeout, gap=1.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            bursts = self.bursts(gap)
+            if len(bursts) >= count and time.monotonic() - self._last() > gap:
+                return bursts
+            time.sleep(0.05)
+        return self.bursts(gap)
+
+    def wait_for_bytes(self, count, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and self.total < count:
+            time.sleep(0.01)
+        return self.total
+
+    def _last(self):
+        with self.lock:
+            return self.pieces[-1][0] if self.pieces else 0.0
+
+
+class Lines:
+    """Collects a stream's lines with the time each arrived."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self.lock = threading.Lock()
+        self.thread = threading.Thread(target=self._run, args=(stream,), daemon=True)
+        self.thread.start()
+
+    def _run(self, stream):
+        for line in iter(stream.readline, b""):
+            with self.lock:
+                self.lines.append((time.monotonic(), line.decode(errors="replace").rstrip("\n")))
+
+    def texts(self):
+        with self.lock:
+            return [text for _, text in self.lines]
+
+    def timed(self):
+        with self.lock:
+            return list(self.lines)
+
+    def wait_for(self, predicate, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if any(predicate(text) for text in self.texts()):
+                return True
+            time.sleep(0.05)
+        return False
+
+
+class Checkfeed:
+    """The real binary in a private mount namespace: `pty` over /dev/ttyS0, `lock_dir` over
+    /run/lock (where /var/lock points), `workdir` as its current directory."""
+
+    def __init__(self, binary, workdir, pty, lock_dir, args=(), env=None, timeout=120):
+        require_namespaces()
+        script = (
+            'mount --bind "$1" /dev/ttyS0 && mount --bind "$2" /run/lock && '
+            'shift 2 && exec "$@"'
+        )
+        command = ["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh",
+                   pty.path, lock_dir, binary, *args]
+        environment = dict(os.environ if env is None else env)
+        environment.setdefault("XDG_RUNTIME_DIR", tempfile.gettempdir())
+        self.started = time.monotonic()
+        self.process = subprocess.Popen(command, cwd=workdir, env=environment,
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, start_new_session=True)
+        self.stdout = Lines(self.process.stdout)
+        self.stderr = Lines(self.process.stderr)
+        # Whatever happens to the test, the program does not outlive this bound.
+        self.watchdog = threading.Timer(timeout, self.kill)
+        self.watchdog.daemon = True
+        self.watchdog.start()
+
+    @property
+    def pid(self):
+        return self.process.pid
+
+    def signal(self, number):
+        if self.process.poll() is None:
+            self.process.send_signal(number)
+
+    def wait(self, timeout):
+        """Waits for the program to end; returns (exit code, seconds it took) or (None, timeout)."""
+        began = time.monotonic()
+        try:
+            code = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None, timeout
+        self.stdout.thread.join(timeout=1)
+        self.stderr.thread.join(timeout=1)
+        return code, time.monotonic() - began
+
+    def kill(self):
+        if self.process.poll() is None:
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.process.wait(timeout=5)
+
+    def close(self):
+        self.watchdog.cancel()
+        self.kill()
+
+
+def port_is_free(path):
+    """True when nothing holds the device: no TIOCEXCL and no flock."""
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        exclusive = struct.unpack("i", fcntl.ioctl(fd, TIOCGEXCL, b"\0" * 4))[0]
+        if exclusive:
+            return False
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            return False
+        return True
+    finally:
+        os.close(fd)
+
+
+class OpenCounter:
+    """Counts opens of a file with inotify (IN_OPEN)."""
+
+    IN_OPEN = 0x20
+    IN_NONBLOCK = 0o4000
+
+    def __init__(self, path):
+        libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = libc.inotify_init1(self.IN_NONBLOCK)
+        if self.fd < 0 or libc.inotify_add_watch(self.fd, path.encode(), self.IN_OPEN) < 0:
+            raise OSError(ctypes.get_errno(), "inotify")
+        self.count = 0
+
+    def read(self):
+        while True:
+            try:
+                data = os.read(self.fd, 65536)
+            except BlockingIOError:
+                return self.count
+            offset = 0
+            while offset < len(data):
+                _, mask, _, length = struct.unpack_from("iIII", data, offset)
+                if mask & self.IN_OPEN:
+                    self.count += 1
+                offset += 16 + length
+
+    def close(self):
+        os.close(self.fd)
+
+
+class Scene(unittest.TestCase):
+    """A test with a scratch directory, a pty and a lock directory, all cleaned up after."""
+
+    binary = None
+
+    def setUp(self):
+        self.workdir = tempfile.mkdtemp(prefix="checkfeed-e2e-")
+        self.lock_dir = os.path.join(self.workdir, "lock")
+        os.mkdir(self.lock_dir)
+        self.files = os.path.join(self.workdir, "files")
+        os.mkdir(self.files)
+        self.pty = Pty()
+        self.addCleanup(shutil.rmtree, self.workdir, True)
+        self.addCleanup(self.pty.close)
+
+    def write_check(self, number, content):
+        with open(os.path.join(self.files, f"check{number}.txt"), "wb") as out:
+            out.write(content)
+        return content
+
+    def start(self, *args, **options):
+        program = Checkfeed(self.binary, self.files, self.pty, self.lock_dir, args, **options)
+        self.addCleanup(program.close)
+        return program
+
+    def lock_file(self):
+        return os.path.join(self.lock_dir, "LCK..ttyS0")
+
+    def assert_ends_cleanly(self, program, within=2.0):
+        code, took = program.wait(timeout=10)
+        self.assertEqual(code, 0, f"exit code; stderr: {program.stderr.texts()}")
+        self.assertLess(took, within, "time to end after the stop request")
+        self.assertFalse(os.path.exists(self.lock_file()), "lock file left behind")
+        self.assertTrue(port_is_free(self.pty.path), "port still held")
+
+
+def main():
+    """Runs the tests of the calling script with the binary given as its first argument. Exits
+    with 1 on failure, 77 (skipped, for CTest) when every test was skipped."""
+    Scene.binary = os.path.abspath(sys.argv.pop(1))
+    program = unittest.main(exit=False, verbosity=2)
+    result = program.result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    if result.testsRun and len(result.skipped) == result.testsRun:
+        sys.exit(SKIP)
+    sys.exit(0)

@@ -1,0 +1,46 @@
+"""The program by itself, headless, with no arguments: the beat, the bytes, the pause, a missing
+file, and a clean end on SIGTERM."""
+
+import os
+import signal
+import time
+
+import harness
+
+
+class HeadlessRun(harness.Scene):
+    def test_a_run_through_a_rotation_the_pause_and_back(self):
+        sent = {n: self.write_check(n, f"check {n}\r\n".encode() + bytes(range(256)) * n)
+                for n in (1, 2, 4, 5, 6)}
+        arrivals = harness.Arrivals(self.pty)
+        program = self.start()
+
+        # The lock file names the program while it holds the port.
+        deadline = time.monotonic() + 3
+        while not os.path.exists(self.lock_file()) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        with open(self.lock_file()) as lock:
+            self.assertEqual(lock.read(), f"{program.pid:10d}\n")
+
+        bursts = arrivals.wait_for_bursts(6, timeout=50)
+        program.signal(signal.SIGTERM)
+        self.assert_ends_cleanly(program)
+        arrivals.stop()
+
+        expected = [1, 2, 4, 5, 6, 1]
+        self.assertEqual([data for _, data in bursts], [sent[n] for n in expected])
+        times = [when - program.started for when, _ in bursts]
+        self.assertTrue(4.5 < times[0] < 6.0, f"first send at {times[0]:.3f} s")
+        # check3 is missing: its slot stays empty, the next file keeps its own slot.
+        for index, slot in enumerate([1, 2, 4, 5, 6, 9]):
+            self.assertAlmostEqual(times[index] - times[0], (slot - 1) * 5.0, delta=0.3,
+                                   msg=f"send {index + 1} off its slot")
+
+        failures = [(when - program.started, text) for when, text in program.stderr.timed()]
+        self.assertEqual([text for _, text in failures],
+                         ['checkfeed: Cannot open file "check3.txt": No such file or directory'])
+        self.assertAlmostEqual(failures[0][0], 15.0, delta=0.5)
+
+
+if __name__ == "__main__":
+    harness.main()
