@@ -11,12 +11,12 @@
 
 namespace shell {
 
-int RunHeadless(const std::string& device, StopSignals& signals) {
+int RunHeadless(const std::string& device, StopSignals& stopSignals) {
   TickTimer timer(TickPeriod);
-  UsePrecisePause(timer, signals.Fd());
-  ShowEvent(device, signals.Fd());
+  UsePrecisePause(timer, stopSignals.Fd());
+  ShowEvent(device, stopSignals.Fd());
 
-  std::array<pollfd, 2> fds{{{.fd = signals.Fd(), .events = POLLIN, .revents = 0},
+  std::array<pollfd, 2> fds{{{.fd = stopSignals.Fd(), .events = POLLIN, .revents = 0},
                              {.fd = timer.Fd(), .events = POLLIN, .revents = 0}}};
   for (;;) {
     if (::poll(fds.data(), fds.size(), -1) < 0) {
@@ -25,7 +25,7 @@ int RunHeadless(const std::string& device, StopSignals& signals) {
       }
       throw std::system_error(errno, std::generic_category(), "Cannot wait for the next tick");
     }
-    if ((fds[0].revents & POLLIN) != 0 && signals.Take() != 0) {
+    if ((fds[0].revents & POLLIN) != 0 && stopSignals.Take() != 0) {
       break;
     }
     if ((fds[1].revents & POLLIN) != 0 && timer.TakeTick()) {

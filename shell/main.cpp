@@ -1,15 +1,82 @@
-#include <exception>
+// checkfeed: feeds check1.txt ... check6.txt to a serial port on a steady beat.
 
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+#include <iostream>
+#include <span>
+
+#include "serial/Port.h"
+#include "shell/CommandLine.h"
+#include "shell/Display.h"
 #include "shell/Events.h"
 #include "shell/Headless.h"
 #include "shell/StopSignals.h"
+#include "shell/Unit1.h"
 
-int main() {
-  try {
-    shell::StopSignals signals;
-    return shell::RunHeadless("/dev/ttyS0", signals);
-  } catch (const std::exception& failure) {
-    shell::PrintFailure(failure.what());
-    return 1;
+namespace {
+
+// Shows a failure that ended the program: in a message box while there is an application to
+// show it, and on stderr always.
+void ShowFatal(const std::string& message) {
+  shell::PrintFailure(message);
+  if (QApplication::instance() != nullptr) {
+    QMessageBox::critical(nullptr, QStringLiteral("checkfeed"), QString::fromStdString(message));
   }
+}
+
+int RunWindow(int& argc, char** argv, const shell::Options& options,
+              shell::StopSignals& stopSignals) {
+  QApplication application(argc, argv);
+  application.setQuitOnLastWindowClosed(false);  // the window's close ends the program
+  try {
+    TForm1 form(options, stopSignals);
+    Form1 = &form;
+    form.show();  // raises FormShow, which opens the port before the first tick
+    const int code = QApplication::exec();
+    Form1 = nullptr;
+    return code;
+  } catch (const std::exception& failure) {
+    Form1 = nullptr;
+    ShowFatal(failure.what());
+  } catch (...) {
+    Form1 = nullptr;
+    ShowFatal("");
+  }
+  serial::ClosePort();
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const shell::CommandLine line =
+      shell::ParseCommandLine(std::span<const char* const>(argv + 1, argv + argc));
+  switch (line.action) {
+    case shell::CommandLine::Action::Help:
+      std::cout << shell::Usage();
+      return 0;
+    case shell::CommandLine::Action::Version:
+      std::cout << shell::VersionText();
+      return 0;
+    case shell::CommandLine::Action::Bad:
+      std::cerr << "checkfeed: " << line.error << "\n\n" << shell::Usage();
+      return 2;
+    case shell::CommandLine::Action::Run:
+      break;
+  }
+
+  try {
+    shell::StopSignals stopSignals;  // before Qt starts any thread
+    if (line.options.window && shell::DisplayAvailable()) {
+      return RunWindow(argc, argv, line.options, stopSignals);
+    }
+    return shell::RunHeadless(line.options.device, stopSignals);
+  } catch (const std::exception& failure) {
+    ShowFatal(failure.what());
+  } catch (...) {
+    ShowFatal("");
+  }
+  serial::ClosePort();
+  return 1;
 }

@@ -179,7 +179,11 @@ class Checkfeed:
         command = ["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh",
                    pty.path, lock_dir, binary, *args]
         environment = dict(os.environ if env is None else env)
-        environment.setdefault("XDG_RUNTIME_DIR", tempfile.gettempdir())
+        self.runtime_dir = None
+        if "XDG_RUNTIME_DIR" not in environment:
+            # Qt wants one, private to its user; without it Qt writes a warning on stderr.
+            environment["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="checkfeed-runtime-")
+            self.runtime_dir = environment["XDG_RUNTIME_DIR"]
         self.started = time.monotonic()
         self.process = subprocess.Popen(command, cwd=workdir, env=environment,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -221,6 +225,82 @@ class Checkfeed:
     def close(self):
         self.watchdog.cancel()
         self.kill()
+        self.stdout.thread.join(timeout=1)
+        self.stderr.thread.join(timeout=1)
+        self.process.stdout.close()
+        self.process.stderr.close()
+        if self.runtime_dir:
+            shutil.rmtree(self.runtime_dir, True)
+
+
+class Xvfb:
+    """A private X server for a window test, with openbox as window manager if asked."""
+
+    def __init__(self, window_manager=False):
+        for tool in ("Xvfb",) + (("openbox",) if window_manager else ()):
+            if shutil.which(tool) is None:
+                raise unittest.SkipTest(f"{tool} is not installed")
+        self.xwindow = os.environ["CHECKFEED_XWINDOW"]
+        self.processes = []
+        read_end, write_end = os.pipe()
+        server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp",
+                                   "-screen", "0", "1280x1024x24"], pass_fds=(write_end,),
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  start_new_session=True)
+        self.processes.append(server)
+        os.close(write_end)
+        number = b""
+        while select.select([read_end], [], [], 10)[0]:
+            piece = os.read(read_end, 16)
+            number += piece
+            if not piece or number.endswith(b"\n"):
+                break
+        os.close(read_end)
+        if not number.strip():
+            self.close()
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number.decode().strip()
+        self.env = dict(os.environ, DISPLAY=self.display)
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.env.pop("QT_QPA_PLATFORM", None)
+        if window_manager:
+            self.processes.append(subprocess.Popen(
+                ["openbox"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                start_new_session=True))
+            deadline = time.monotonic() + 10
+            while self.x("wm", check=False).returncode != 0:
+                if time.monotonic() > deadline:
+                    self.close()
+                    raise RuntimeError("openbox did not start")
+                time.sleep(0.05)
+
+    def x(self, *args, check=True):
+        return subprocess.run([self.xwindow, *args], env=self.env, capture_output=True,
+                              text=True, timeout=10, check=check)
+
+    def find(self, title):
+        return self.x("find", title).stdout.split()
+
+    def wait_for(self, title, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self.find(title)
+            if found:
+                return found
+            time.sleep(0.05)
+        return []
+
+    def frame(self, window):
+        return tuple(int(value) for value in self.x("frame", window).stdout.split())
+
+    def close_window(self, window):
+        self.x("close", window)
+
+    def close(self):
+        for process in reversed(self.processes):
+            if process.poll() is None:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait(timeout=5)
 
 
 def port_is_free(path):

@@ -1,0 +1,62 @@
+"""The command line: options that work, and bad ones that end the program before it opens
+anything."""
+
+import os
+import signal
+import subprocess
+import time
+
+import harness
+
+
+class CommandLine(harness.Scene):
+    def run_to_end(self, *args):
+        program = self.start(*args)
+        code, _ = program.wait(timeout=10)
+        return code, program
+
+    def test_a_bad_command_line_exits_2_and_opens_nothing(self):
+        opens = harness.OpenCounter(self.pty.path)
+        self.addCleanup(opens.close)
+        for args in (("--colour",), ("extra",), ("--port",), ("--port", "COM0"),
+                     ("--port", "ttyS0"), ("--no-window", "--bogus")):
+            with self.subTest(args=args):
+                code, program = self.run_to_end(*args)
+                self.assertEqual(code, 2)
+                errors = program.stderr.texts()
+                self.assertTrue(errors[0].startswith("checkfeed: "), errors)
+                self.assertIn("Usage: checkfeed [--port DEVICE] [--no-window]", errors)
+                self.assertEqual(program.stdout.texts(), [])
+        self.assertEqual(opens.read(), 0)
+        self.assertEqual(os.listdir(self.lock_dir), [])
+
+    def test_help_and_version(self):
+        code, program = self.run_to_end("--help")
+        self.assertEqual(code, 0)
+        text = program.stdout.texts()
+        self.assertEqual(text[0], "Usage: checkfeed [--port DEVICE] [--no-window]")
+        self.assertTrue(any("Exit status: 0 stopped normally, 1 fatal failure, 2 bad command line."
+                            in line for line in text))
+        code, program = self.run_to_end("--version")
+        self.assertEqual((code, program.stdout.texts()), (0, ["checkfeed 1.0.0"]))
+
+    def test_port_by_com_name_or_by_path(self):
+        self.write_check(1, b"one")
+        lock_names = {("--port", "COM1"): "LCK..ttyS0",
+                      ("--port", self.pty.path): "LCK.." + self.pty.path[5:].replace("/", "_")}
+        for args, lock_name in lock_names.items():
+            with self.subTest(args=args):
+                arrivals = harness.Arrivals(self.pty)
+                program = self.start("--no-window", *args)
+                self.assertEqual(len(arrivals.wait_for_bursts(1, timeout=8)), 1)
+                self.assertEqual(arrivals.data(), b"one")
+                arrivals.stop()
+                self.assertEqual(os.listdir(self.lock_dir), [lock_name])
+                program.signal(signal.SIGINT)
+                code, _ = program.wait(timeout=5)
+                self.assertEqual(code, 0)
+                self.assertEqual(os.listdir(self.lock_dir), [])
+
+
+if __name__ == "__main__":
+    harness.main()

@@ -1,0 +1,89 @@
+"""The program with a window: placed and sized as designed, failures in one message box while
+the sends keep their beat, and a clean end when the window is closed."""
+
+import os
+import signal
+import time
+
+import harness
+
+
+class WindowRun(harness.Scene):
+    def open_display(self, window_manager):
+        display = harness.Xvfb(window_manager)
+        self.addCleanup(display.close)
+        return display
+
+    def test_under_a_window_manager_failures_share_one_box_and_sends_keep_time(self):
+        display = self.open_display(window_manager=True)
+        check3 = self.write_check(3, b"three\r\n")
+        check4 = self.write_check(4, b"four\r\n")
+        arrivals = harness.Arrivals(self.pty)
+        program = self.start(env=display.env)
+
+        form = display.wait_for("Form1", timeout=5)
+        self.assertEqual(len(form), 1)
+        self.assertEqual(display.frame(form[0]), (601, 271, 353, 147))
+
+        # check1.txt and check2.txt are missing: the second failure joins the first one's box.
+        self.assertEqual(len(display.wait_for("checkfeed: 1 failure", timeout=7)), 1)
+        box = display.wait_for("checkfeed: 2 failures", timeout=7)
+        self.assertEqual(len(box), 1)
+        self.assertEqual(display.find("checkfeed: 1 failure"), [])
+
+        # With the box still open, the later files arrive on their slots.
+        bursts = arrivals.wait_for_bursts(2, timeout=15)
+        self.assertEqual([data for _, data in bursts], [check3, check4])
+        for (when, _), slot in zip(bursts, (15.0, 20.0)):
+            self.assertAlmostEqual(when - program.started, slot, delta=0.5)
+        self.assertEqual(program.stderr.texts().count(
+            'checkfeed: Cannot open file "check1.txt": No such file or directory'), 1)
+
+        # Dismiss the box, then close the window as its close button would.
+        display.close_window(box[0])
+        self.assertTrue(self.wait_until(lambda: not display.find("checkfeed: 2 failures")))
+        display.close_window(form[0])
+        self.assert_ends_cleanly(program)
+
+    def test_without_a_window_manager_the_window_is_the_whole_frame(self):
+        display = self.open_display(window_manager=False)
+        program = self.start(env=display.env)
+        form = display.wait_for("Form1", timeout=5)
+        self.assertEqual(len(form), 1)
+        self.assertEqual(display.frame(form[0]), (601, 271, 353, 147))
+        display.close_window(form[0])
+        self.assert_ends_cleanly(program)
+
+    def test_a_stop_signal_closes_the_window_even_with_a_box_open(self):
+        display = self.open_display(window_manager=False)
+        program = self.start(env=display.env)
+        self.assertEqual(len(display.wait_for("checkfeed: 1 failure", timeout=8)), 1)
+        program.signal(signal.SIGTERM)
+        self.assert_ends_cleanly(program)
+
+    def test_no_usable_display_runs_without_a_window(self):
+        # An X display that does not answer, and an explicit --no-window.
+        display = self.open_display(window_manager=False)
+        unreachable = dict(display.env, DISPLAY=":9999")
+        for env, args in ((unreachable, ()), (display.env, ("--no-window",))):
+            with self.subTest(args=args):
+                program = self.start(*args, env=env)
+                self.assertTrue(program.stderr.wait_for(
+                    lambda line: line == 'checkfeed: Cannot open file "check1.txt": '
+                                         'No such file or directory', timeout=8))
+                self.assertEqual(display.find("Form1"), [])
+                program.signal(signal.SIGHUP)
+                self.assert_ends_cleanly(program)
+
+    @staticmethod
+    def wait_until(predicate, timeout=5):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if predicate():
+                return True
+            time.sleep(0.05)
+        return False
+
+
+if __name__ == "__main__":
+    harness.main()
