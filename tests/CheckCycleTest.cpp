@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "feeder/CheckCycle.h"
@@ -187,6 +188,44 @@ TEST_F(CheckCycleTest, AHangUpFailsEachSendingTickAndTheRotationGoesOn) {
     }
     EXPECT_EQ(feeder::CheckNumber, n);
   }
+}
+
+std::size_t OpenDescriptors() {
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmRSS:")) {
+      return std::stol(line.substr(6));
+    }
+  }
+  return -1;
+}
+
+TEST_F(CheckCycleTest, ManyTicksLeaveDescriptorsAndMemoryFlat) {
+  WriteCheckFiles();
+  fs::remove("check5.txt");  // failing ticks too
+  const auto run = [this](int ticks) {
+    for (int tick = 0; tick < ticks; ++tick) {
+      try {
+        feeder::TimerTimer();
+      } catch (const feeder::TickFailure&) {
+      }
+      pty_.ReadAvailable(0ms);  // read and dropped, so the pty never fills
+    }
+  };
+  run(1000);
+  const std::size_t descriptors = OpenDescriptors();
+  const long resident = ResidentKiB();
+  run(20000);
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine holds freed memory on purpose
+  EXPECT_LT(ResidentKiB() - resident, 256);
+#endif
+  EXPECT_EQ(pauses_.size(), 21000U / 7);
 }
 
 }  // namespace

@@ -170,14 +170,15 @@ class Checkfeed:
     """The real binary in a private mount namespace: `pty` over /dev/ttyS0, `lock_dir` over
     /run/lock (where /var/lock points), `workdir` as its current directory."""
 
-    def __init__(self, binary, workdir, pty, lock_dir, args=(), env=None, timeout=120):
+    def __init__(self, binary, workdir, pty, lock_dir, args=(), env=None, timeout=120,
+                 wrapper=()):
         require_namespaces()
         script = (
             'mount --bind "$1" /dev/ttyS0 && mount --bind "$2" /run/lock && '
             'shift 2 && exec "$@"'
         )
         command = ["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh",
-                   pty.path, lock_dir, binary, *args]
+                   pty.path, lock_dir, *wrapper, binary, *args]
         environment = dict(os.environ if env is None else env)
         self.runtime_dir = None
         if "XDG_RUNTIME_DIR" not in environment:
@@ -320,7 +321,7 @@ def port_is_free(path):
 
 
 class OpenCounter:
-    """Counts opens of a file with inotify (IN_OPEN)."""
+    """Records when a file is opened, with inotify (IN_OPEN), on a thread of its own."""
 
     IN_OPEN = 0x20
     IN_NONBLOCK = 0o4000
@@ -330,22 +331,31 @@ class OpenCounter:
         self.fd = libc.inotify_init1(self.IN_NONBLOCK)
         if self.fd < 0 or libc.inotify_add_watch(self.fd, path.encode(), self.IN_OPEN) < 0:
             raise OSError(ctypes.get_errno(), "inotify")
-        self.count = 0
+        self.times = []
+        self.running = True
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
 
-    def read(self):
-        while True:
-            try:
-                data = os.read(self.fd, 65536)
-            except BlockingIOError:
-                return self.count
+    def _run(self):
+        while self.running:
+            if not select.select([self.fd], [], [], 0.05)[0]:
+                continue
+            now = time.monotonic()
+            data = os.read(self.fd, 65536)
             offset = 0
             while offset < len(data):
                 _, mask, _, length = struct.unpack_from("iIII", data, offset)
                 if mask & self.IN_OPEN:
-                    self.count += 1
+                    self.times.append(now)
                 offset += 16 + length
 
+    def count(self):
+        time.sleep(0.1)  # let the thread see the last events
+        return len(self.times)
+
     def close(self):
+        self.running = False
+        self.thread.join(timeout=1)
         os.close(self.fd)
 
 

@@ -41,6 +41,16 @@ class HeadlessRun(harness.Scene):
                          ['checkfeed: Cannot open file "check3.txt": No such file or directory'])
         self.assertAlmostEqual(failures[0][0], 15.0, delta=0.5)
 
+    def test_a_fatal_failure_is_shown_and_ends_the_program_with_1(self):
+        # With four descriptors (stdin, stdout, stderr and the stop signals) the timer cannot be
+        # made: a failure outside any tick.
+        program = self.start(wrapper=("prlimit", "--nofile=4:4", "--"))
+        code, _ = program.wait(timeout=10)
+        self.assertEqual(code, 1)
+        self.assertEqual(program.stderr.texts(),
+                         ["checkfeed: Cannot create a timer: Too many open files"])
+        self.assertFalse(os.path.exists(self.lock_file()))
+
 
 if __name__ == "__main__":
     harness.main()
