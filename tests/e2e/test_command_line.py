@@ -27,7 +27,7 @@ class CommandLine(harness.Scene):
                 self.assertTrue(errors[0].startswith("checkfeed: "), errors)
                 self.assertIn("Usage: checkfeed [--port DEVICE] [--no-window]", errors)
                 self.assertEqual(program.stdout.texts(), [])
-        self.assertEqual(opens.read(), 0)
+        self.assertEqual(opens.count(), 0)
         self.assertEqual(os.listdir(self.lock_dir), [])
 
     def test_help_and_version(self):
@@ -39,6 +39,23 @@ class CommandLine(harness.Scene):
                             in line for line in text))
         code, program = self.run_to_end("--version")
         self.assertEqual((code, program.stdout.texts()), (0, ["checkfeed 1.0.0"]))
+
+    def test_the_readme_shows_what_help_says(self):
+        code, program = self.run_to_end("--help")
+        self.assertEqual(code, 0)
+        help_text = program.stdout.texts()
+        readme = os.path.join(os.path.dirname(__file__), "..", "..", "README.md")
+        with open(readme) as text:
+            lines = text.read().splitlines()
+        start = lines.index("Usage: checkfeed [--port DEVICE] [--no-window]")
+        block = lines[start:lines.index("```", start)]
+        position = 0
+        for line in filter(None, block):
+            self.assertIn(line, help_text[position:], "README line not in --help, or out of order")
+            position = help_text.index(line, position) + 1
+        self.assertIn("Exit status: **0** stopped normally", "\n".join(lines))
+        self.assertIn("Exit status: 0 stopped normally, 1 fatal failure, 2 bad command line.",
+                      help_text)
 
     def test_port_by_com_name_or_by_path(self):
         self.write_check(1, b"one")
