@@ -84,9 +84,11 @@ bool TForm1::event(QEvent* event) {
 }
 
 void TForm1::KeepOuterGeometry() {
-  const QSize frameMargins = frameGeometry().size() - geometry().size();
-  const QSize client = kFrame.size() - frameMargins;
-  if (size() != client) {
-    resize(client);
+  // Only when the frame changes (a window manager has just framed the window), so the user
+  // can still resize it afterwards.
+  const QSize margins = frameGeometry().size() - geometry().size();
+  if (margins != frameMargins_) {
+    frameMargins_ = margins;
+    resize(kFrame.size() - margins);
   }
 }

@@ -41,6 +41,7 @@ class TForm1 final : public QWidget {
   QSocketNotifier timerNotifier_;
   QSocketNotifier stopNotifier_;
   shell::FailureBox failures_;
+  QSize frameMargins_{0, 0};
   bool shown_ = false;
   bool closed_ = false;
 };
