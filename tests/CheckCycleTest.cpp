@@ -219,7 +219,7 @@ TEST_F(CheckCycleTest, ManyTicksLeaveDescriptorsAndMemoryFlat) {
   };
   run(1000);
   const std::size_t descriptors = OpenDescriptors();
-  const long resident = ResidentKiB();
+  [[maybe_unused]] const long resident = ResidentKiB();
   run(20000);
   EXPECT_EQ(OpenDescriptors(), descriptors);
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine holds freed memory on purpose
