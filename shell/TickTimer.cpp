@@ -23,9 +23,9 @@ serial::Descriptor ArmedTimer(Clock::time_point first, std::chrono::nanoseconds 
   if (!fd) {
     throw std::system_error(errno, std::generic_category(), "Cannot create a timer");
   }
-  const itimerspec spec{.it_interval = ToTimespec(period),
-                        .it_value = ToTimespec(first.time_since_epoch())};
-  if (::timerfd_settime(fd.Get(), TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+  const itimerspec schedule{.it_interval = ToTimespec(period),
+                            .it_value = ToTimespec(first.time_since_epoch())};
+  if (::timerfd_settime(fd.Get(), TFD_TIMER_ABSTIME, &schedule, nullptr) != 0) {
     throw std::system_error(errno, std::generic_category(), "Cannot set a timer");
   }
   return fd;
