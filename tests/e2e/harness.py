@@ -244,8 +244,11 @@ class Xvfb:
         self.xwindow = os.environ["CHECKFEED_XWINDOW"]
         self.processes = []
         read_end, write_end = os.pipe()
+        # -noreset: Xvfb otherwise resets when its last client leaves, and refuses connections
+        # meanwhile; the program's display check and our own probes come and go.
         server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp",
-                                   "-screen", "0", "1280x1024x24"], pass_fds=(write_end,),
+                                   "-noreset", "-screen", "0", "1280x1024x24"],
+                                  pass_fds=(write_end,),
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                   start_new_session=True)
         self.processes.append(server)
