@@ -29,22 +29,20 @@ int RunWindow(int& argc, char** argv, const shell::Options& options,
               shell::StopSignals& stopSignals) {
   QApplication application(argc, argv);
   application.setQuitOnLastWindowClosed(false);  // the window's close ends the program
+  int code = 1;
   try {
     TForm1 form(options, stopSignals);
     Form1 = &form;
     form.show();  // raises FormShow, which opens the port before the first tick
-    const int code = QApplication::exec();
-    Form1 = nullptr;
-    return code;
+    code = QApplication::exec();
   } catch (const std::exception& failure) {
-    Form1 = nullptr;
     ShowFatal(failure.what());
   } catch (...) {
-    Form1 = nullptr;
     ShowFatal("");
   }
-  serial::ClosePort();
-  return 1;
+  Form1 = nullptr;
+  serial::ClosePort();  // already closed by FormClose unless a failure ended the loop
+  return code;
 }
 
 }  // namespace

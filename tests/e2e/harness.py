@@ -26,6 +26,17 @@ TIOCGEXCL = 0x80045440
 SKIP = 77
 
 
+def wait_until(condition, timeout, step=0.02):
+    """Polls `condition` until it returns something true or `timeout` seconds pass; returns its
+    last result."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result or time.monotonic() >= deadline:
+            return result
+        time.sleep(step)
+
+
 def require_namespaces():
     if os.geteuid() != 0:
         raise unittest.SkipTest("needs root for a private mount namespace")
@@ -116,18 +127,13 @@ class Arrivals:
         return [(first, b"".join(parts)) for first, parts, _ in groups]
 
     def wait_for_bursts(self, count, timeout, gap=1.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            bursts = self.bursts(gap)
-            if len(bursts) >= count and time.monotonic() - self._last() > gap:
-                return bursts
-            time.sleep(0.05)
+        """Waits until `count` bursts have arrived and the last one is over."""
+        wait_until(lambda: len(self.bursts(gap)) >= count
+                   and time.monotonic() - self._last() > gap, timeout)
         return self.bursts(gap)
 
     def wait_for_bytes(self, count, timeout):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline and self.total < count:
-            time.sleep(0.01)
+        wait_until(lambda: self.total >= count, timeout, step=0.01)
         return self.total
 
     def _last(self):
@@ -158,12 +164,7 @@ class Lines:
             return list(self.lines)
 
     def wait_for(self, predicate, timeout):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if any(predicate(text) for text in self.texts()):
-                return True
-            time.sleep(0.05)
-        return False
+        return wait_until(lambda: any(predicate(text) for text in self.texts()), timeout)
 
 
 class Checkfeed:
@@ -271,12 +272,9 @@ class Xvfb:
             self.processes.append(subprocess.Popen(
                 ["openbox"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                 start_new_session=True))
-            deadline = time.monotonic() + 10
-            while self.x("wm", check=False).returncode != 0:
-                if time.monotonic() > deadline:
-                    self.close()
-                    raise RuntimeError("openbox did not start")
-                time.sleep(0.05)
+            if not wait_until(lambda: self.x("wm", check=False).returncode == 0, 10):
+                self.close()
+                raise RuntimeError("openbox did not start")
 
     def x(self, *args, check=True):
         return subprocess.run([self.xwindow, *args], env=self.env, capture_output=True,
@@ -286,13 +284,7 @@ class Xvfb:
         return self.x("find", title).stdout.split()
 
     def wait_for(self, title, timeout):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = self.find(title)
-            if found:
-                return found
-            time.sleep(0.05)
-        return []
+        return wait_until(lambda: self.find(title), timeout, step=0.05)
 
     def frame(self, window):
         return tuple(int(value) for value in self.x("frame", window).stdout.split())
@@ -389,6 +381,9 @@ class Scene(unittest.TestCase):
 
     def lock_file(self):
         return os.path.join(self.lock_dir, "LCK..ttyS0")
+
+    def wait_for_lock_file(self, timeout=3):
+        return wait_until(lambda: os.path.exists(self.lock_file()), timeout)
 
     def assert_ends_cleanly(self, program, within=2.0):
         code, took = program.wait(timeout=10)

@@ -3,8 +3,6 @@ anything."""
 
 import os
 import signal
-import subprocess
-import time
 
 import harness
 

@@ -171,14 +171,6 @@ class Contention(harness.Scene):
         program.signal(signal.SIGTERM)
         self.assertEqual(program.wait(timeout=5)[0], 0)
 
-    def wait_for_lock_file(self, timeout=3):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if os.path.exists(self.lock_file()):
-                return True
-            time.sleep(0.02)
-        return False
-
 
 if __name__ == "__main__":
     harness.main()

@@ -3,7 +3,6 @@ file, and a clean end on SIGTERM."""
 
 import os
 import signal
-import time
 
 import harness
 
@@ -16,9 +15,7 @@ class HeadlessRun(harness.Scene):
         program = self.start()
 
         # The lock file names the program while it holds the port.
-        deadline = time.monotonic() + 3
-        while not os.path.exists(self.lock_file()) and time.monotonic() < deadline:
-            time.sleep(0.02)
+        self.assertTrue(self.wait_for_lock_file())
         with open(self.lock_file()) as lock:
             self.assertEqual(lock.read(), f"{program.pid:10d}\n")
 

@@ -1,9 +1,7 @@
 """The program with a window: placed and sized as designed, failures in one message box while
 the sends keep their beat, and a clean end when the window is closed."""
 
-import os
 import signal
-import time
 
 import harness
 
@@ -41,7 +39,7 @@ class WindowRun(harness.Scene):
 
         # Dismiss the box, then close the window as its close button would.
         display.close_window(box[0])
-        self.assertTrue(self.wait_until(lambda: not display.find("checkfeed: 2 failures")))
+        self.assertTrue(harness.wait_until(lambda: not display.find("checkfeed: 2 failures"), 5))
         display.close_window(form[0])
         self.assert_ends_cleanly(program)
 
@@ -74,15 +72,6 @@ class WindowRun(harness.Scene):
                 self.assertEqual(display.find("Form1"), [])
                 program.signal(signal.SIGHUP)
                 self.assert_ends_cleanly(program)
-
-    @staticmethod
-    def wait_until(predicate, timeout=5):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if predicate():
-                return True
-            time.sleep(0.05)
-        return False
 
 
 if __name__ == "__main__":
