@@ -15,6 +15,8 @@
 namespace feeder {
 
 std::int32_t CheckNumber = 0;
+std::chrono::milliseconds PauseLength{10000};
+TickRecord LastTick;
 alignas(64) std::array<std::byte, SendBufferSize> SendBuffer{};
 std::function<void(std::chrono::milliseconds)> Pause = [](std::chrono::milliseconds length) {
   std::this_thread::sleep_for(length);
@@ -26,7 +28,8 @@ using serial::ErrorText;
 using serial::Quoted;
 
 [[noreturn]] void Fail(const std::string& what, const std::string& name, const std::string& why) {
-  throw TickFailure(what + " " + Quoted(name) + ": " + why);
+  const std::string message = what + " " + Quoted(name) + ": " + why;
+  throw TickFailure(message, name, message);
 }
 
 // Reads the whole of the file `name` into SendBuffer and closes it. Returns its size.
@@ -76,25 +79,42 @@ std::string CheckFileName(std::int32_t number) {
 void TimerTimer() {
   // Advanced first, so a file that fails is skipped on the next tick, not retried.
   ++CheckNumber;
+  LastTick = TickRecord{};
   if (CheckNumber > FilesPerRotation) {
     CheckNumber = 0;
+    LastTick.pause = true;
     Pause(PauseLength);
     return;
   }
 
   const std::string name = CheckFileName(CheckNumber);
+  LastTick.file = name;
+  LastTick.portNotice = serial::ReopenPort();
   const std::size_t size = ReadIntoSendBuffer(name);
+  LastTick.size = size;
 
   if (!serial::PortHandle) {
     return;
   }
-  serial::Port& port = *serial::PortHandle;
-  const serial::WriteResult result = port.Write(std::span(SendBuffer).first(size));
+  const std::string device = serial::PortHandle->Device();
+  LastTick.port = device;
+  const auto start = std::chrono::steady_clock::now();
+  const serial::WriteResult result = serial::PortHandle->Write(std::span(SendBuffer).first(size));
+  LastTick.took = std::chrono::steady_clock::now() - start;
+  LastTick.written = result.written;
   if (result.error != 0) {
-    throw TickFailure("Cannot send file " + Quoted(name) + " to port " + Quoted(port.Device()) +
-                      ": " + ErrorText(result.error) + " (" + std::to_string(result.written) +
-                      " of " + std::to_string(size) + " bytes sent)");
+    const std::string reason = ErrorText(result.error);
+    const std::string summary = "Cannot send to port " + Quoted(device) + ": " + reason;
+    const serial::WriteFailure failure = serial::WriteFailed(result.error);
+    if (failure.lost) {
+      throw TickFailure(failure.text, device, failure.text);
+    }
+    throw TickFailure("Cannot send file " + Quoted(name) + " to port " + Quoted(device) + ": " +
+                          reason + " (" + std::to_string(result.written) + " of " +
+                          std::to_string(size) + " bytes sent)" + failure.text,
+                      device, summary);
   }
+  LastTick.sent = !result.cancelled;
 }
 
 }  // namespace feeder

@@ -11,12 +11,15 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace feeder {
 
 inline constexpr std::int32_t FilesPerRotation = 6;
 inline constexpr std::size_t SendBufferSize = 1048576;
-inline constexpr std::chrono::milliseconds PauseLength{10000};
+
+// How long the tick after the sixth file pauses. 10 s unless the program is told otherwise.
+extern std::chrono::milliseconds PauseLength;
 
 // Number of the file last attempted (1 to 6), or 0 at start and after the pause tick.
 extern std::int32_t CheckNumber;
@@ -31,15 +34,40 @@ extern std::function<void(std::chrono::milliseconds)> Pause;
 // Why a tick failed, in words for the user: the file or port, then the reason.
 class TickFailure : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  // `subject` is what failed (a file name, or a port's device); `summary` says what went wrong
+  // the same way every time it repeats, e.g. "Cannot send to port "/dev/ttyS0": Input/output
+  // error" for every file that meets a dead port.
+  TickFailure(const std::string& message, std::string subject, std::string summary)
+      : std::runtime_error(message), subject_(std::move(subject)), summary_(std::move(summary)) {}
+  const std::string& Subject() const { return subject_; }
+  const std::string& Summary() const { return summary_; }
+
+ private:
+  std::string subject_;
+  std::string summary_;
 };
+
+// What the last tick did, for the record of every tick. Filled in as the tick goes, so after a
+// failure it shows how far the tick got.
+struct TickRecord {
+  bool pause = false;
+  std::string file{};         // the check file, "" on the pause tick
+  std::string portNotice{};   // the port came back at this tick: "Port "..." is back"
+  std::string port{};         // the device written to, "" when there was no port
+  std::size_t size = 0;       // bytes read from the file
+  std::size_t written = 0;    // bytes handed to the port
+  bool sent = false;          // every byte sent and drained
+  std::chrono::nanoseconds took{0};  // from the first byte written until drained
+};
+extern TickRecord LastTick;
 
 // "check" + number + ".txt".
 std::string CheckFileName(std::int32_t number);
 
-// One tick: advance CheckNumber; after the sixth file, pause; otherwise read the file into
-// SendBuffer, close it, and write it whole to the port, if there is one (without a port the
-// file is still read, so missing files are still reported, and nothing is sent).
+// One tick: advance CheckNumber; after the sixth file, pause; otherwise (after asking the port
+// to come back, if it is away and may) read the file into SendBuffer, close it, and write it
+// whole to the port, if there is one (without a port the file is still read, so missing files
+// are still reported, and nothing is sent).
 // Throws TickFailure, leaving CheckNumber advanced so the next tick moves on.
 void TimerTimer();
 

@@ -21,6 +21,16 @@ std::string LockDirectory = "/var/lock";
 
 namespace {
 
+// What the last OpenPort was asked for, kept for reopening.
+PortOptions Wanted;
+int WantedCancelFd = -1;
+// With reconnect: there is no port now, and the next tick that sends tries to open it again.
+bool Away = false;
+// Whether a port was ever opened, so its return reads "is back", not "is open".
+bool EverOpened = false;
+// Without reconnect, a port that went away says once what --reconnect would do.
+bool HintGiven = false;
+
 // Sets DTR and RTS as the settings want them. Linux raises both on every open and on leaving
 // speed B0, so this runs right after the open and again after the settings are applied.
 // Devices without modem lines (pseudo-terminals among them) refuse with ENOTTY or EINVAL.
@@ -36,12 +46,12 @@ void SetModemLines(int fd, const LineSettings& settings) {
 }
 
 // Applies the settings and reads them back. Returns what did not take, or "".
-std::string Configure(int fd) {
+std::string Configure(int fd, const PortOptions& options) {
   termios current{};
   if (::tcgetattr(fd, &current) != 0) {
     return "cannot read its settings: " + ErrorText(errno);
   }
-  const termios wanted = ToTermios(current, PortSettings, PortTimeouts);
+  const termios wanted = ToTermios(current, options.line, options.timeouts);
   // tcsetattr reports success when any one change was applied, so only the read-back counts.
   if (::tcsetattr(fd, TCSANOW, &wanted) != 0) {
     return "cannot apply its settings: " + ErrorText(errno);
@@ -55,8 +65,13 @@ std::string Configure(int fd) {
 
 }  // namespace
 
-Port::Port(std::string device, Descriptor fd, LockFile lock, int cancelFd)
-    : device_(std::move(device)), fd_(std::move(fd)), lock_(std::move(lock)), cancelFd_(cancelFd) {}
+Port::Port(std::string device, Descriptor fd, LockFile lock, int cancelFd,
+           unsigned bytesPerSecond)
+    : device_(std::move(device)),
+      fd_(std::move(fd)),
+      lock_(std::move(lock)),
+      cancelFd_(cancelFd),
+      bytesPerSecond_(std::max(1U, bytesPerSecond)) {}
 
 Port::~Port() {
   ::ioctl(fd_.Get(), TIOCNXCL);
@@ -91,10 +106,9 @@ bool Port::WaitWritable() {
 int Port::Drain() {
   // tcdrain() cannot be interrupted by a stop request and a full driver queue takes seconds at
   // 9600 baud, so wait on the queue's fill level and leave only the last bytes to tcdrain().
-  const unsigned bytesPerSecond = std::max(1U, BytesPerSecond(PortSettings));
   int queued = 0;
   while (::ioctl(fd_.Get(), TIOCOUTQ, &queued) == 0 && queued > 0) {
-    const auto needed = static_cast<unsigned>(queued) * 1000U / bytesPerSecond;
+    const auto needed = static_cast<unsigned>(queued) * 1000U / bytesPerSecond_;
     if (Cancelled(static_cast<int>(std::clamp(needed, 1U, 100U)))) {
       return -1;
     }
@@ -135,11 +149,13 @@ WriteResult Port::Write(std::span<const std::byte> bytes) {
   return result;
 }
 
-std::string OpenPort(const std::string& device, int cancelFd) {
+std::string Open(const PortOptions& options, int cancelFd) {
+  const std::string& device = options.device;
   const std::string cannot = "Cannot open port " + Quoted(device) + ": ";
 
   // Lock device file. It comes before open(): every open of a tty raises DTR and RTS, even on a
-  // port another program is using.
+  // port another program is using. The lock's name follows a symlink (/dev/serial/by-id/...) to
+  // the device it points to now.
   LockFile lock;
   if (std::string busy = lock.Acquire(LockDirectory, device); !busy.empty()) {
     return cannot + busy;
@@ -163,15 +179,73 @@ std::string OpenPort(const std::string& device, int cancelFd) {
   }
   ::ioctl(fd.Get(), TIOCEXCL);
 
-  SetModemLines(fd.Get(), PortSettings);
-  const std::string mismatch = Configure(fd.Get());
-  SetModemLines(fd.Get(), PortSettings);
+  SetModemLines(fd.Get(), options.line);
+  const std::string mismatch = Configure(fd.Get(), options);
+  SetModemLines(fd.Get(), options.line);
 
-  PortHandle.reset(new Port(device, std::move(fd), std::move(lock), cancelFd));
+  PortHandle.reset(new Port(device, std::move(fd), std::move(lock), cancelFd,
+                            BytesPerSecond(options.line)));
+  EverOpened = true;
   if (!mismatch.empty()) {
     return "Port " + Quoted(device) + " did not take every setting: " + mismatch;
   }
   return {};
+}
+
+std::string OpenPort(const PortOptions& options, int cancelFd) {
+  Wanted = options;
+  WantedCancelFd = cancelFd;
+  Away = false;
+  EverOpened = false;
+  HintGiven = false;
+  std::string message = Open(options, cancelFd);
+  if (!PortHandle && options.reconnect) {
+    Away = true;
+    message += "; trying again at each tick";
+  }
+  return message;
+}
+
+bool DeviceGone(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+WriteFailure WriteFailed(int error) {
+  if (!DeviceGone(error) || !PortHandle) {
+    return {};
+  }
+  const std::string device = PortHandle->Device();
+  if (Wanted.reconnect) {
+    // Let go of it at once, every lock with it, so nothing (the replugged device under a new
+    // name, another program) is kept from it while it is away.
+    ClosePort();
+    Away = true;
+    return {.lost = true,
+            .text = "Port " + Quoted(device) + " lost: " + ErrorText(error) +
+                    "; reopening when it comes back"};
+  }
+  if (HintGiven) {
+    return {};
+  }
+  HintGiven = true;
+  return {.lost = false, .text = "; the device went away: --reconnect would reopen it when it comes back"};
+}
+
+std::string ReopenPort() {
+  if (!Away || PortHandle) {
+    return {};
+  }
+  const bool before = EverOpened;
+  const std::string message = Open(Wanted, WantedCancelFd);
+  if (!PortHandle) {
+    return {};  // not back yet: absent, busy, or still being set up
+  }
+  Away = false;
+  std::string back = "Port " + Quoted(Wanted.device) + (before ? " is back" : " is open");
+  if (!message.empty()) {
+    back += "; " + message;
+  }
+  return back;
 }
 
 void ClosePort() {

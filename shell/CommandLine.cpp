@@ -3,8 +3,48 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace shell {
+namespace {
+
+// An option that takes a value: its name, what it calls the value in --help, what it accepts
+// (for the message about a bad value), and how it sets Options. `apply` returns false for a
+// value it does not accept.
+struct ValueOption {
+  const char* name;
+  const char* metavar;
+  const char* accepts;
+  bool (*apply)(const std::string& value, Options& options);
+};
+
+const ValueOption kValueOptions[] = {
+    {"--port", "a DEVICE", "give a path such as /dev/ttyUSB0, or COMn (n from 1)",
+     [](const std::string& value, Options& options) {
+       options.port.device = PortDevice(value);
+       return !options.port.device.empty();
+     }},
+    {"--dir", "a DIR", "give a directory",
+     [](const std::string& value, Options& options) {
+       options.dir = value;
+       return !value.empty();
+     }},
+};
+
+const ValueOption* FindValueOption(const std::string& name) {
+  for (const ValueOption& option : kValueOptions) {
+    if (name == option.name) {
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 std::string PortDevice(const std::string& value) {
   if (value.size() > 3 && std::equal(value.begin(), value.begin() + 3, "COM",
@@ -22,6 +62,7 @@ std::string PortDevice(const std::string& value) {
 
 CommandLine ParseCommandLine(std::span<const char* const> arguments) {
   CommandLine line;
+  Options& options = line.options;
   const auto bad = [&line](std::string error) {
     line.action = CommandLine::Action::Bad;
     line.error = std::move(error);
@@ -38,33 +79,66 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments) {
       return line;
     }
     if (argument == "--no-window") {
-      line.options.window = false;
-    } else if (argument == "--port" || argument.starts_with("--port=")) {
-      std::string value;
-      if (argument == "--port") {
-        if (i + 1 == arguments.size()) {
-          return bad("--port needs a DEVICE");
-        }
-        value = arguments[++i];
-      } else {
-        value = argument.substr(7);
-      }
-      line.options.device = PortDevice(value);
-      if (line.options.device.empty()) {
-        return bad("--port \"" + value +
-                   "\": give a path such as /dev/ttyUSB0, or COMn (n from 1)");
-      }
-    } else if (argument.starts_with('-')) {
-      return bad("unknown option " + argument);
+      options.window = false;
+      continue;
+    }
+    if (argument == "--reconnect") {
+      options.port.reconnect = true;
+      continue;
+    }
+    if (argument == "--verbose" || argument == "-v") {
+      options.verbose = true;
+      continue;
+    }
+    if (!argument.starts_with("--")) {
+      return bad(argument.starts_with('-') ? "unknown option " + argument
+                                           : "unexpected argument \"" + argument + "\"");
+    }
+
+    // Options with a value: "--name VALUE" or "--name=VALUE".
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    const auto* option = FindValueOption(name);
+    if (option == nullptr && equals != std::string::npos &&
+        (name == "--no-window" || name == "--reconnect" || name == "--verbose")) {
+      return bad(name + " takes no value");
+    }
+    if (option == nullptr) {
+      return bad("unknown option " + name);
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      value = argument.substr(equals + 1);
+    } else if (i + 1 < arguments.size()) {
+      value = arguments[++i];
     } else {
-      return bad("unexpected argument \"" + argument + "\"");
+      return bad(name + " needs " + option->metavar);
+    }
+    if (!option->apply(value, options)) {
+      return bad(name + " \"" + value + "\": " + option->accepts);
     }
   }
   return line;
 }
 
+std::string CheckOptions(const Options& options) {
+  if (!options.dir.empty()) {
+    struct stat status {};
+    if (::stat(options.dir.c_str(), &status) != 0) {
+      return "--dir \"" + options.dir + "\": " + std::strerror(errno);
+    }
+    if (!S_ISDIR(status.st_mode)) {
+      return "--dir \"" + options.dir + "\": not a directory";
+    }
+    if (::access(options.dir.c_str(), R_OK | X_OK) != 0) {
+      return "--dir \"" + options.dir + "\": " + std::strerror(errno);
+    }
+  }
+  return {};
+}
+
 std::string Usage() {
-  return R"(Usage: checkfeed [--port DEVICE] [--no-window]
+  return R"(Usage: checkfeed [--port DEVICE] [--dir DIR] [--no-window] [--reconnect] [--verbose]
        checkfeed --help | --version
 
 Every 5 seconds, sends the next of check1.txt ... check6.txt from the current
@@ -73,9 +147,17 @@ parity, one stop bit, no flow control, DTR and RTS off. After check6.txt one
 tick sends nothing and waits 10 seconds; then the rotation starts again.
 
 Options:
-  --port DEVICE  the serial port: a path such as /dev/ttyUSB0, or COMn for
-                 /dev/ttyS<n-1>. Default: COM1, that is /dev/ttyS0.
+  --port DEVICE  the serial port: a path such as /dev/ttyUSB0 or
+                 /dev/serial/by-id/..., or COMn for /dev/ttyS<n-1>.
+                 Default: COM1, that is /dev/ttyS0.
+  --dir DIR      read the check files from DIR. Default: the current directory.
   --no-window    run without a window even when a display is available.
+  --reconnect    when the port is absent or busy at start, or goes away (an
+                 unplugged USB adapter), let it go and open it again at the
+                 first tick after it is back. Without it the port is opened
+                 once, at start, and never again.
+  --verbose, -v  write a line for every tick on stdout: the time, the file, its
+                 size and how long it took to send, or the pause.
   --help         show this help and exit.
   --version      show the version and exit.
 
@@ -83,7 +165,9 @@ With a display, checkfeed shows an empty window titled "Form1" and shows
 failures (a missing check file, a port that fails) in a message box; it keeps
 sending while the box is open. Without a display, or with --no-window, each
 failure is one line on stderr. A port that is absent or in use by another
-program is reported on stderr and nothing is sent.
+program is reported on stderr and nothing is sent. A failure that repeats
+unchanged is reported the first time, then counted: at most one line every
+10 minutes, and one when it stops.
 
 Close the window, or send SIGTERM, SIGINT or SIGHUP, to stop: the port is
 closed and its lock released.

@@ -1,13 +1,21 @@
 #pragma once
 
+#include <chrono>
 #include <span>
 #include <string>
 
+#include "serial/Port.h"
+
 namespace shell {
 
+// Everything the command line can set. The defaults are the program as it always runs.
 struct Options {
-  std::string device = "/dev/ttyS0";  // COM1
-  bool window = true;                 // false: --no-window
+  serial::PortOptions port;  // the device and its line; COM1, 9600 8N1, by default
+  std::string dir;           // where the check files are; "" is the current directory
+  bool window = true;        // false: --no-window
+  bool verbose = false;      // a record of every tick on stdout
+  std::chrono::milliseconds period{5000};
+  std::chrono::milliseconds pause{10000};
 };
 
 struct CommandLine {
@@ -23,6 +31,10 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments);
 // The device a --port value names: "COMn" (any case) is /dev/ttyS<n-1>; an absolute path is
 // itself. Returns "" for anything else.
 std::string PortDevice(const std::string& value);
+
+// Checks what can only be checked on this machine (that --dir is a directory the program can
+// read). Returns "" or what is wrong, for a bad command line.
+std::string CheckOptions(const Options& options);
 
 std::string Usage();
 std::string VersionText();

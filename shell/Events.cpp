@@ -8,29 +8,58 @@
 
 namespace shell {
 
-void UsePrecisePause(const TickTimer& timer, int stopFd) {
+Feed::Feed(const Options& options, const TickTimer& timer, int stopFd)
+    : options_(options), stopFd_(stopFd), record_(options.verbose, stdout) {
+  feeder::PauseLength = options.pause;
   feeder::Pause = [&timer, stopFd](std::chrono::milliseconds length) {
     WaitUntil(timer.Due() + length, stopFd);
   };
 }
 
-void ShowEvent(const std::string& device, int stopFd) {
-  if (const std::string message = serial::OpenPort(device, stopFd); !message.empty()) {
+void Feed::Show() {
+  if (const std::string message = serial::OpenPort(options_.port, stopFd_); !message.empty()) {
     PrintFailure(message);
   }
 }
 
-std::optional<std::string> TickEvent() {
+std::optional<std::string> Feed::Tick() {
+  const auto started = WallClock::now();
+  std::optional<std::string> failure;
   try {
     feeder::TimerTimer();
-  } catch (const std::exception& failure) {
-    return failure.what();
+  } catch (const feeder::TickFailure& tickFailure) {
+    failure = tickFailure.what();
+    Report(failures_.Failed(tickFailure.Subject(), tickFailure.Summary(), *failure,
+                            FailureLog::Clock::now()));
+  } catch (const std::exception& other) {
+    failure = other.what();
+    Report(failures_.Failed(*failure, *failure, *failure, FailureLog::Clock::now()));
   }
-  return std::nullopt;
+
+  const feeder::TickRecord& tick = feeder::LastTick;
+  if (!tick.portNotice.empty()) {
+    PrintFailure(tick.portNotice);
+    record_.Note(started, tick.portNotice);
+  }
+  record_.Tick(started, tick, failure.has_value());
+  if (!failure && !tick.pause) {
+    Report(failures_.Worked(tick.file, FailureLog::Clock::now()));
+    if (tick.sent) {
+      Report(failures_.Worked(tick.port, FailureLog::Clock::now()));
+    }
+  }
+  return failure;
 }
 
-void CloseEvent() {
+void Feed::Close() {
   serial::ClosePort();
+  Report(failures_.Flush(FailureLog::Clock::now()));
+}
+
+void Feed::Report(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    PrintFailure(line);
+  }
 }
 
 void PrintFailure(const std::string& message) {

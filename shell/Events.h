@@ -1,31 +1,43 @@
 #pragma once
 
 // What the program does on its three events (show, tick, close), the same with a window and
-// without one.
+// without one, and what it tells the user about them: failures on stderr (each repeating one
+// summarised, not repeated), and with --verbose a record of every tick on stdout.
 
-#include <chrono>
 #include <optional>
 #include <string>
 
+#include "shell/CommandLine.h"
+#include "shell/FailureLog.h"
+#include "shell/TickLog.h"
 #include "shell/TickTimer.h"
 
 namespace shell {
 
-inline constexpr std::chrono::milliseconds TickPeriod{5000};
+class Feed {
+ public:
+  // Makes the pause tick end its pause counted from when the tick was due on `timer`, and end
+  // it at once when `stopFd` becomes readable; a long write ends early the same way.
+  Feed(const Options& options, const TickTimer& timer, int stopFd);
 
-// Makes the pause tick end its pause counted from when the tick was due on `timer`, and end it
-// at once when `stopFd` becomes readable.
-void UsePrecisePause(const TickTimer& timer, int stopFd);
+  // Show: opens the port. Why there is no port, or what it did not take, goes to stderr: nothing
+  // is shown in a window for it.
+  void Show();
 
-// Show: opens the port. Why there is no port, or what it did not take, goes to stderr: nothing
-// is shown in a window for it.
-void ShowEvent(const std::string& device, int stopFd);
+  // Tick: one step of the check-file cycle. Returns the failure's message if it failed.
+  std::optional<std::string> Tick();
 
-// Tick: one step of the check-file cycle. Returns the failure's message if it failed.
-std::optional<std::string> TickEvent();
+  // Close: closes the port if one is open.
+  void Close();
 
-// Close: closes the port if one is open.
-void CloseEvent();
+ private:
+  void Report(const std::vector<std::string>& lines);
+
+  const Options& options_;
+  int stopFd_;
+  FailureLog failures_;
+  TickLog record_;
+};
 
 // One line on stderr: "checkfeed: <message>".
 void PrintFailure(const std::string& message);

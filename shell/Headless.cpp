@@ -11,10 +11,10 @@
 
 namespace shell {
 
-int RunHeadless(const std::string& device, StopSignals& stopSignals) {
-  TickTimer timer(TickPeriod);
-  UsePrecisePause(timer, stopSignals.Fd());
-  ShowEvent(device, stopSignals.Fd());
+int RunHeadless(const Options& options, StopSignals& stopSignals) {
+  TickTimer timer(options.period);
+  Feed feed(options, timer, stopSignals.Fd());
+  feed.Show();
 
   std::array<pollfd, 2> fds{{{.fd = stopSignals.Fd(), .events = POLLIN, .revents = 0},
                              {.fd = timer.Fd(), .events = POLLIN, .revents = 0}}};
@@ -29,12 +29,10 @@ int RunHeadless(const std::string& device, StopSignals& stopSignals) {
       break;
     }
     if ((fds[1].revents & POLLIN) != 0 && timer.TakeTick()) {
-      if (const auto failure = TickEvent()) {
-        PrintFailure(*failure);
-      }
+      feed.Tick();
     }
   }
-  CloseEvent();
+  feed.Close();
   return 0;
 }
 

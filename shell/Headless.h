@@ -1,13 +1,12 @@
 #pragma once
 
-#include <string>
-
+#include "shell/CommandLine.h"
 #include "shell/StopSignals.h"
 
 namespace shell {
 
-// Runs the program without a window: opens `device`, ticks until a stop signal, closes.
+// Runs the program without a window: opens the port, ticks until a stop signal, closes.
 // Failures go to stderr, one line each. Returns the exit code.
-int RunHeadless(const std::string& device, StopSignals& stopSignals);
+int RunHeadless(const Options& options, StopSignals& stopSignals);
 
 }  // namespace shell

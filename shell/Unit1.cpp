@@ -16,9 +16,9 @@ constexpr QRect kFrame(601, 271, 353, 147);
 
 TForm1::TForm1(const shell::Options& options, shell::StopSignals& stopSignals, QWidget* owner)
     : QWidget(owner),
-      Timer(shell::TickPeriod),
-      options_(options),
+      Timer(options.period),
       signals_(stopSignals),
+      feed_(options, Timer, stopSignals.Fd()),
       timerNotifier_(Timer.Fd(), QSocketNotifier::Read),
       stopNotifier_(stopSignals.Fd(), QSocketNotifier::Read),
       failures_(this) {
@@ -28,27 +28,25 @@ TForm1::TForm1(const shell::Options& options, shell::StopSignals& stopSignals, Q
   move(kFrame.topLeft());
   resize(kFrame.size());
 
-  shell::UsePrecisePause(Timer, signals_.Fd());
   connect(&timerNotifier_, &QSocketNotifier::activated, this, &TForm1::TimerTimer);
   connect(&stopNotifier_, &QSocketNotifier::activated, this, &TForm1::StopRequested);
 }
 
 void TForm1::FormShow() {
-  shell::ShowEvent(options_.device, signals_.Fd());
+  feed_.Show();
 }
 
 void TForm1::TimerTimer() {
   if (!Timer.TakeTick()) {
     return;
   }
-  if (const auto failure = shell::TickEvent()) {
-    shell::PrintFailure(*failure);
+  if (const auto failure = feed_.Tick()) {
     failures_.Add(*failure);
   }
 }
 
 void TForm1::FormClose() {
-  shell::CloseEvent();
+  feed_.Close();
   QCoreApplication::quit();
 }
 

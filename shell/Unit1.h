@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "shell/CommandLine.h"
+#include "shell/Events.h"
 #include "shell/FailureBox.h"
 #include "shell/StopSignals.h"
 #include "shell/TickTimer.h"
@@ -36,8 +37,8 @@ class TForm1 final : public QWidget {
   void StopRequested();
   void KeepOuterGeometry();
 
-  const shell::Options& options_;
   shell::StopSignals& signals_;
+  shell::Feed feed_;
   QSocketNotifier timerNotifier_;
   QSocketNotifier stopNotifier_;
   shell::FailureBox failures_;

@@ -1,6 +1,10 @@
 // checkfeed: feeds check1.txt ... check6.txt to a serial port on a steady beat.
 
+#include <unistd.h>
+
 #include <QApplication>
+#include <cerrno>
+#include <cstring>
 #include <QMessageBox>
 #include <exception>
 #include <iostream>
@@ -63,13 +67,23 @@ int main(int argc, char** argv) {
     case shell::CommandLine::Action::Run:
       break;
   }
+  if (const std::string error = shell::CheckOptions(line.options); !error.empty()) {
+    std::cerr << "checkfeed: " << error << "\n";
+    return 2;
+  }
+  // The check files are named relative to the working directory, as they are without --dir.
+  if (!line.options.dir.empty() && ::chdir(line.options.dir.c_str()) != 0) {
+    std::cerr << "checkfeed: --dir \"" << line.options.dir << "\": " << std::strerror(errno)
+              << "\n";
+    return 2;
+  }
 
   try {
     shell::StopSignals stopSignals;  // before Qt starts any thread
     if (line.options.window && shell::DisplayAvailable()) {
       return RunWindow(argc, argv, line.options, stopSignals);
     }
-    return shell::RunHeadless(line.options.device, stopSignals);
+    return shell::RunHeadless(line.options, stopSignals);
   } catch (const std::exception& failure) {
     ShowFatal(failure.what());
   } catch (...) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "feeder/CheckCycle.h"
+#include "serial/LockFile.h"
 #include "serial/Port.h"
 #include "tests/TestSupport.h"
 
@@ -182,12 +183,63 @@ TEST_F(CheckCycleTest, AHangUpFailsEachSendingTickAndTheRotationGoesOn) {
       feeder::TimerTimer();
       ADD_FAILURE() << "tick " << n << " did not fail";
     } catch (const feeder::TickFailure& failure) {
-      EXPECT_EQ(std::string(failure.what()), "Cannot send file \"check" + std::to_string(n) +
-                                                 ".txt\" to port \"" + device +
-                                                 "\": Input/output error (0 of 8 bytes sent)");
+      // What --reconnect would do is said once; the port is kept and never reopened.
+      EXPECT_EQ(std::string(failure.what()),
+                "Cannot send file \"check" + std::to_string(n) + ".txt\" to port \"" + device +
+                    "\": Input/output error (0 of 8 bytes sent)" +
+                    (n == 2 ? "; the device went away: --reconnect would reopen it when it comes "
+                              "back"
+                            : ""));
+      EXPECT_EQ(failure.Summary(), "Cannot send to port \"" + device + "\": Input/output error");
     }
     EXPECT_EQ(feeder::CheckNumber, n);
+    EXPECT_TRUE(serial::PortHandle);
+    EXPECT_TRUE(feeder::LastTick.portNotice.empty());
   }
+}
+
+TEST_F(CheckCycleTest, WithReconnectALostPortIsLetGoAndTakenBackWhenItReturns) {
+  // The port by a link, as /dev/serial/by-id/... names a USB adapter; a replug may bring it back
+  // as another device.
+  serial::ClosePort();
+  const fs::path link = scratch_.Path() / "usb-adapter";
+  fs::create_symlink(pty_.SlavePath(), link);
+  ASSERT_EQ(serial::OpenPort(serial::PortOptions{.device = link.string(), .reconnect = true}), "");
+  WriteCheckFiles();
+  EXPECT_EQ(Tick(), "file 1\r\n");
+
+  pty_.HangUp();
+  try {
+    feeder::TimerTimer();
+    ADD_FAILURE() << "the tick after the unplug did not fail";
+  } catch (const feeder::TickFailure& failure) {
+    EXPECT_EQ(std::string(failure.what()), "Port \"" + link.string() +
+                                               "\" lost: Input/output error; reopening when it "
+                                               "comes back");
+  }
+  // Let go at once: no lock file, no port.
+  EXPECT_FALSE(serial::PortHandle);
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.Path()), fs::directory_iterator()),
+            7);  // the six check files and the link
+  fs::remove(link);
+  EXPECT_NO_THROW(feeder::TimerTimer());  // away: the file is read, nothing sent, nothing said
+  EXPECT_TRUE(feeder::LastTick.portNotice.empty());
+
+  TestPty replugged;
+  termios left = replugged.Settings();
+  cfsetospeed(&left, B115200);
+  left.c_oflag |= OPOST | ONLCR;
+  replugged.SetSettings(left);
+  fs::create_symlink(replugged.SlavePath(), link);
+  EXPECT_NO_THROW(feeder::TimerTimer());
+  EXPECT_EQ(feeder::LastTick.portNotice, "Port \"" + link.string() + "\" is back");
+  EXPECT_EQ(replugged.ReadAvailable(20ms), "file 4\r\n");
+  const termios now = replugged.Settings();
+  EXPECT_EQ(cfgetospeed(&now), B9600);
+  EXPECT_EQ(now.c_oflag & OPOST, 0U);
+  EXPECT_TRUE(fs::exists(scratch_.Path() / serial::LockFile::NameFor(replugged.SlavePath())));
+  EXPECT_EQ(Tick(), "");  // the old pty hears nothing more
+  EXPECT_EQ(replugged.ReadAvailable(20ms), "file 5\r\n");
 }
 
 std::size_t OpenDescriptors() {
