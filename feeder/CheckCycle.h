@@ -51,12 +51,12 @@ class TickFailure : public std::runtime_error {
 // failure it shows how far the tick got.
 struct TickRecord {
   bool pause = false;
-  std::string file{};         // the check file, "" on the pause tick
-  std::string portNotice{};   // the port came back at this tick: "Port "..." is back"
-  std::string port{};         // the device written to, "" when there was no port
-  std::size_t size = 0;       // bytes read from the file
-  std::size_t written = 0;    // bytes handed to the port
-  bool sent = false;          // every byte sent and drained
+  std::string file{};                // the check file, "" on the pause tick
+  std::string portNotice{};          // the port came back at this tick: "Port "..." is back"
+  std::string port{};                // the device written to, "" when there was no port
+  std::size_t size = 0;              // bytes read from the file
+  std::size_t written = 0;           // bytes handed to the port
+  bool sent = false;                 // every byte sent and drained
   std::chrono::nanoseconds took{0};  // from the first byte written until drained
 };
 extern TickRecord LastTick;

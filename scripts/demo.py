@@ -7,12 +7,14 @@ line: the time since start, its name, its size, and whether every byte matches.
 
 import argparse
 import os
-import select
 import signal
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import harness  # noqa: E402  (the tests' reader: it times each file by its first byte's arrival)
 
 SAMPLES = {
     1: b"CHECK 1\r\nHello from checkfeed.\r\n",
@@ -22,6 +24,7 @@ SAMPLES = {
     5: b"CHECK 5\r\n" + b"-" * 200 + b"\r\n",
     6: b"CHECK 6\r\nEnd of rotation.\r\n",
 }
+GAP = 0.5  # a file is over when nothing more has come for this long
 
 
 def main():
@@ -29,56 +32,48 @@ def main():
     parser.add_argument("binary")
     parser.add_argument("--seconds", type=float, default=47.0,
                         help="how long to watch (default 47: a rotation, the pause, and back)")
+    parser.add_argument("--files", type=int, default=0,
+                        help="stop once this many files have landed (default: no limit)")
     options = parser.parse_args()
 
     folder = tempfile.mkdtemp(prefix="checkfeed-demo-")
     for number, content in SAMPLES.items():
         with open(os.path.join(folder, f"check{number}.txt"), "wb") as out:
             out.write(content)
-    master, slave = os.openpty()
-    port = os.ttyname(slave)
-    os.close(slave)
+    pty = harness.Pty()
 
     print(f"Check files: {folder}")
-    print(f"Virtual serial port: {port}")
-    print(f"Running: checkfeed --no-window --port {port}   (for {options.seconds:.0f} s)\n")
-    print("    time  file          size  bytes")
+    print(f"Virtual serial port: {pty.path}")
+    print(f"Running: checkfeed --no-window --port {pty.path}   (for {options.seconds:.0f} s)\n")
+    print("    time  file          size  bytes", flush=True)
+    arrivals = harness.Arrivals(pty)
     started = time.monotonic()
-    program = subprocess.Popen([os.path.abspath(options.binary), "--no-window", "--port", port],
-                               cwd=folder, stderr=subprocess.PIPE, text=True)
-    os.set_blocking(program.stderr.fileno(), False)
+    program = subprocess.Popen([os.path.abspath(options.binary), "--no-window", "--port", pty.path],
+                               cwd=folder, stderr=subprocess.PIPE)
+    errors = harness.Lines(program.stderr)
 
-    burst, burst_start, last = b"", 0.0, 0.0
-    landed = 0
+    shown_files, shown_errors = 0, 0
     try:
-        while time.monotonic() - started < options.seconds:
-            ready, _, _ = select.select([master, program.stderr], [], [], 0.1)
-            now = time.monotonic()
-            if program.stderr in ready:
-                for line in program.stderr.read().splitlines():
-                    print(f"{now - started:8.3f}  {line}")
-            if master in ready:
-                try:
-                    data = os.read(master, 65536)
-                except OSError:
-                    data = b""
-                if data and not burst:
-                    burst_start = now
-                burst += data
-                last = now
-            if burst and now - last > 0.5:
-                landed += 1
-                report(burst_start - started, burst)
-                burst = b""
-            if program.poll() is not None:
+        while time.monotonic() - started < options.seconds and program.poll() is None:
+            time.sleep(0.05)
+            for when, line in errors.timed()[shown_errors:]:
+                print(f"{when - started:8.3f}  {line}", flush=True)
+                shown_errors += 1
+            # A file has landed once nothing more has come for a moment.
+            landed = arrivals.bursts(GAP)
+            if landed and arrivals.quiet_for() <= GAP:
+                landed.pop()
+            for when, data in landed[shown_files:]:
+                report(when - started, data)
+                shown_files += 1
+            if options.files and shown_files >= options.files:
                 break
     finally:
         program.send_signal(signal.SIGTERM)
         code = program.wait(timeout=10)
-        os.close(master)
-    if burst:
-        report(burst_start - started, burst)
-    print(f"\nStopped with SIGTERM: checkfeed exited with code {code}; {landed} files landed.")
+        arrivals.stop()
+        pty.close()
+    print(f"\nStopped with SIGTERM: checkfeed exited with code {code}; {shown_files} files landed.")
     print(f"(The sample files stay in {folder}.)")
     return 0 if code == 0 else 1
 
@@ -86,7 +81,7 @@ def main():
 def report(at, data):
     name = next((f"check{n}.txt" for n, content in SAMPLES.items() if content == data), "?")
     exact = "exact" if name != "?" else "does not match any file"
-    print(f"{at:8.3f}  {name:11} {len(data):6}  {exact}")
+    print(f"{at:8.3f}  {name:11} {len(data):6}  {exact}", flush=True)
 
 
 if __name__ == "__main__":

@@ -65,8 +65,7 @@ std::string Configure(int fd, const PortOptions& options) {
 
 }  // namespace
 
-Port::Port(std::string device, Descriptor fd, LockFile lock, int cancelFd,
-           unsigned bytesPerSecond)
+Port::Port(std::string device, Descriptor fd, LockFile lock, int cancelFd, unsigned bytesPerSecond)
     : device_(std::move(device)),
       fd_(std::move(fd)),
       lock_(std::move(lock)),
@@ -183,8 +182,8 @@ std::string Open(const PortOptions& options, int cancelFd) {
   const std::string mismatch = Configure(fd.Get(), options);
   SetModemLines(fd.Get(), options.line);
 
-  PortHandle.reset(new Port(device, std::move(fd), std::move(lock), cancelFd,
-                            BytesPerSecond(options.line)));
+  PortHandle.reset(
+      new Port(device, std::move(fd), std::move(lock), cancelFd, BytesPerSecond(options.line)));
   EverOpened = true;
   if (!mismatch.empty()) {
     return "Port " + Quoted(device) + " did not take every setting: " + mismatch;
@@ -228,7 +227,8 @@ WriteFailure WriteFailed(int error) {
     return {};
   }
   HintGiven = true;
-  return {.lost = false, .text = "; the device went away: --reconnect would reopen it when it comes back"};
+  return {.lost = false,
+          .text = "; the device went away: --reconnect would reopen it when it comes back"};
 }
 
 std::string ReopenPort() {

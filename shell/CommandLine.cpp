@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 #include <sys/stat.h>

@@ -22,8 +22,7 @@ void FailureLog::Summarise(const Failing& failing, Clock::time_point now,
   }
 }
 
-std::vector<std::string> FailureLog::Failed(const std::string& subject,
-                                            const std::string& summary,
+std::vector<std::string> FailureLog::Failed(const std::string& subject, const std::string& summary,
                                             const std::string& message, Clock::time_point now) {
   std::vector<std::string> lines;
   const auto found = failing_.find(subject);

@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <cerrno>
 #include <cstring>
-#include <QMessageBox>
 #include <exception>
 #include <iostream>
 #include <span>

@@ -63,8 +63,8 @@ TEST(FailureLogTest, AChangeOfReasonOrASuccessEndsTheRepeatsWithTheirCount) {
   EXPECT_TRUE(log.Failed("check3.txt", kMissing, kMissing, start + 80s).empty());
   const std::string denied = "Cannot open file \"check3.txt\": Permission denied";
   EXPECT_EQ(log.Failed("check3.txt", denied, denied, start + 120s),
-            (std::vector<std::string>{std::string(kMissing) + " (again 2 times in the last 2 minutes)",
-                                      denied}));
+            (std::vector<std::string>{
+                std::string(kMissing) + " (again 2 times in the last 2 minutes)", denied}));
   EXPECT_EQ(log.Worked("check3.txt", start + 160s), std::vector<std::string>{});
   // Once it works, the next failure is news again.
   EXPECT_EQ(log.Failed("check3.txt", kMissing, kMissing, start + 200s),
@@ -75,16 +75,19 @@ TEST(FailureLogTest, AChangeOfReasonOrASuccessEndsTheRepeatsWithTheirCount) {
 }
 
 TEST(TickLogTest, EachTickIsOneLineWithItsTimeUnlessStdoutIsTheJournal) {
-  feeder::TickRecord sent{.file = "check4.txt", .port = "/dev/ttyS0", .size = 265, .written = 265,
-                          .sent = true, .took = 276'449'000ns};
+  feeder::TickRecord sent{.file = "check4.txt",
+                          .port = "/dev/ttyS0",
+                          .size = 265,
+                          .written = 265,
+                          .sent = true,
+                          .took = 276'449'000ns};
   EXPECT_EQ(shell::DescribeTick(sent, false), "check4.txt 265 bytes sent in 276.4 ms");
   EXPECT_EQ(shell::DescribeTick({.pause = true}, false), "pause of 10000 ms");
   EXPECT_EQ(shell::DescribeTick({.file = "check3.txt"}, true), "check3.txt not sent: failed");
   EXPECT_EQ(shell::DescribeTick({.file = "check2.txt", .size = 1}, false),
             "check2.txt 1 byte not sent: no port");
-  EXPECT_EQ(shell::DescribeTick({.file = "check2.txt", .port = "/dev/ttyS0", .size = 5000,
-                                 .written = 4096},
-                                true),
+  EXPECT_EQ(shell::DescribeTick(
+                {.file = "check2.txt", .port = "/dev/ttyS0", .size = 5000, .written = 4096}, true),
             "check2.txt 4096 of 5000 bytes sent, then failed");
 
   ::setenv("TZ", "UTC-1", 1);  // one hour east of UTC

@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -184,6 +185,24 @@ TEST_F(SerialPortTest, ASecondOpenerIsRefusedByEachLayerOfLocking) {
   EXPECT_EQ(serial::OpenPort(pty_.SlavePath()),
             "Cannot open port \"" + pty_.SlavePath() + "\": in use by another program");
   EXPECT_FALSE(serial::PortHandle);
+
+  // A plain writer that honours no lock at all (echo > port) is kept out by TIOCEXCL, unless it
+  // is root.
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs root to try the port as another user";
+  }
+  ASSERT_EQ(::chmod(pty_.SlavePath().c_str(), 0666), 0);
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+      ::_exit(3);
+    }
+    const int fd = ::open(pty_.SlavePath().c_str(), O_WRONLY | O_NOCTTY);
+    ::_exit(fd < 0 && errno == EBUSY ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "another user could open the held port";
 }
 
 TEST_F(SerialPortTest, TheLockFileIsOursWhileOpenAndGoneAfterClose) {

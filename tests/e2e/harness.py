@@ -84,14 +84,24 @@ class Arrivals:
         self.thread.start()
 
     def _run(self):
+        master = self.pty.master
+        # Non-blocking: while nobody holds the slave the master reports a hang-up (readable, and
+        # read fails with EIO); once the slave is opened a blocking read would wait for data, and
+        # the time taken before it would be wrong. The time is taken after each read.
+        os.set_blocking(master, False)
         while self.running and self.pty.master is not None:
-            ready, _, _ = select.select([self.pty.master], [], [], 0.05)
+            try:
+                ready, _, _ = select.select([master], [], [], 0.05)
+            except (OSError, ValueError):
+                return  # the master was closed under us: an unplug
             if not ready:
                 continue
             try:
-                data = os.read(self.pty.master, self.chunk)
+                data = os.read(master, self.chunk)
+            except BlockingIOError:
+                continue
             except OSError as error:
-                if error.errno != errno.EIO:
+                if error.errno not in (errno.EIO, errno.EBADF):
                     raise
                 time.sleep(0.005)  # nobody holds the slave yet, or any more
                 continue
@@ -140,6 +150,10 @@ class Arrivals:
         with self.lock:
             return self.pieces[-1][0] if self.pieces else 0.0
 
+    def quiet_for(self):
+        """Seconds since the last byte arrived."""
+        return time.monotonic() - self._last()
+
 
 class Lines:
     """Collects a stream's lines with the time each arrived."""
@@ -151,6 +165,8 @@ class Lines:
         self.thread.start()
 
     def _run(self, stream):
+        if stream is None:
+            return
         for line in iter(stream.readline, b""):
             with self.lock:
                 self.lines.append((time.monotonic(), line.decode(errors="replace").rstrip("\n")))
@@ -167,16 +183,34 @@ class Lines:
         return wait_until(lambda: any(predicate(text) for text in self.texts()), timeout)
 
 
+class Link:
+    """A symlink to a pty, repointed as /dev/serial/by-id/... is when a USB adapter is unplugged
+    and plugged in again (maybe as another device)."""
+
+    def __init__(self, folder, pty):
+        self.path = os.path.join(folder, "usb-serial-adapter-if00")
+        os.symlink(pty.path, self.path)
+
+    def unplug(self, pty):
+        os.unlink(self.path)
+        pty.hang_up()
+
+    def plug(self, pty):
+        os.symlink(pty.path, self.path)
+
+
 class Checkfeed:
     """The real binary in a private mount namespace: `pty` over /dev/ttyS0, `lock_dir` over
-    /run/lock (where /var/lock points), `workdir` as its current directory."""
+    /run/lock (where /var/lock points), `workdir` as its current directory. With
+    `output="gone"` its stdout and stderr are pipes whose reader has already gone away. `setup`
+    is more shell to run in the namespace first, ending in "&& "."""
 
     def __init__(self, binary, workdir, pty, lock_dir, args=(), env=None, timeout=120,
-                 wrapper=()):
+                 wrapper=(), output="pipe", setup=""):
         require_namespaces()
         script = (
             'mount --bind "$1" /dev/ttyS0 && mount --bind "$2" /run/lock && '
-            'shift 2 && exec "$@"'
+            f'{setup}shift 2 && exec "$@"'
         )
         command = ["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh",
                    pty.path, lock_dir, *wrapper, binary, *args]
@@ -187,9 +221,15 @@ class Checkfeed:
             environment["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="checkfeed-runtime-")
             self.runtime_dir = environment["XDG_RUNTIME_DIR"]
         self.started = time.monotonic()
+        streams = subprocess.PIPE
+        if output == "gone":
+            read_end, streams = os.pipe()
+            os.close(read_end)
         self.process = subprocess.Popen(command, cwd=workdir, env=environment,
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, start_new_session=True)
+                                        stdin=subprocess.DEVNULL, stdout=streams,
+                                        stderr=streams, start_new_session=True)
+        if output == "gone":
+            os.close(streams)
         self.stdout = Lines(self.process.stdout)
         self.stderr = Lines(self.process.stderr)
         # Whatever happens to the test, the program does not outlive this bound.
@@ -229,8 +269,9 @@ class Checkfeed:
         self.kill()
         self.stdout.thread.join(timeout=1)
         self.stderr.thread.join(timeout=1)
-        self.process.stdout.close()
-        self.process.stderr.close()
+        for stream in (self.process.stdout, self.process.stderr):
+            if stream is not None:
+                stream.close()
         if self.runtime_dir:
             shutil.rmtree(self.runtime_dir, True)
 

@@ -2,9 +2,13 @@
 anything."""
 
 import os
+import re
 import signal
 
 import harness
+
+USAGE = "Usage: checkfeed [--port DEVICE] "
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
 
 class CommandLine(harness.Scene):
@@ -23,8 +27,15 @@ class CommandLine(harness.Scene):
                 self.assertEqual(code, 2)
                 errors = program.stderr.texts()
                 self.assertTrue(errors[0].startswith("checkfeed: "), errors)
-                self.assertIn("Usage: checkfeed [--port DEVICE] [--no-window]", errors)
+                self.assertTrue(any(line.startswith(USAGE) for line in errors), errors)
                 self.assertEqual(program.stdout.texts(), [])
+        # A --dir that cannot serve: said in one line.
+        for directory, reason in (("/nonexistent", "No such file or directory"),
+                                  ("/etc/hostname", "not a directory")):
+            with self.subTest(dir=directory):
+                code, program = self.run_to_end("--dir", directory)
+                self.assertEqual((code, program.stderr.texts()),
+                                 (2, [f'checkfeed: --dir "{directory}": {reason}']))
         self.assertEqual(opens.count(), 0)
         self.assertEqual(os.listdir(self.lock_dir), [])
 
@@ -32,20 +43,19 @@ class CommandLine(harness.Scene):
         code, program = self.run_to_end("--help")
         self.assertEqual(code, 0)
         text = program.stdout.texts()
-        self.assertEqual(text[0], "Usage: checkfeed [--port DEVICE] [--no-window]")
+        self.assertTrue(text[0].startswith(USAGE), text[0])
         self.assertTrue(any("Exit status: 0 stopped normally, 1 fatal failure, 2 bad command line."
                             in line for line in text))
         code, program = self.run_to_end("--version")
         self.assertEqual((code, program.stdout.texts()), (0, ["checkfeed 1.0.0"]))
 
-    def test_the_readme_shows_what_help_says(self):
+    def test_the_readme_and_the_manual_say_what_help_says(self):
         code, program = self.run_to_end("--help")
         self.assertEqual(code, 0)
         help_text = program.stdout.texts()
-        readme = os.path.join(os.path.dirname(__file__), "..", "..", "README.md")
-        with open(readme) as text:
+        with open(os.path.join(SOURCE, "README.md")) as text:
             lines = text.read().splitlines()
-        start = lines.index("Usage: checkfeed [--port DEVICE] [--no-window]")
+        start = lines.index(help_text[0])
         block = lines[start:lines.index("```", start)]
         position = 0
         for line in filter(None, block):
@@ -54,6 +64,19 @@ class CommandLine(harness.Scene):
         self.assertIn("Exit status: **0** stopped normally", "\n".join(lines))
         self.assertIn("Exit status: 0 stopped normally, 1 fatal failure, 2 bad command line.",
                       help_text)
+
+        # The manual page: every option --help names, in its synopsis and its OPTIONS section,
+        # and none that --help does not name.
+        with open(os.path.join(SOURCE, "packaging", "checkfeed.1")) as text:
+            manual = text.read().replace("\\-", "-")
+        options = set(re.findall(r"(?<![\w-])(--[a-z-]+)", "\n".join(help_text)))
+        section = manual[manual.index(".SH OPTIONS"):manual.index(".SH", manual.index(".SH OPTIONS") + 1)]
+        described = set(re.findall(r"^\.B[IR]? (--[a-z-]+)", section, re.MULTILINE))
+        self.assertEqual(described, options, "options in the manual's OPTIONS against --help")
+        synopsis = manual[manual.index(".SH SYNOPSIS"):manual.index(".SH DESCRIPTION")]
+        self.assertEqual(set(re.findall(r"(--[a-z-]+)", synopsis)), options)
+        for code_line in ("0", "1", "2"):
+            self.assertIn(f".B {code_line}\n", manual)
 
     def test_port_by_com_name_or_by_path(self):
         self.write_check(1, b"one")

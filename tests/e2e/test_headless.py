@@ -2,7 +2,11 @@
 file, and a clean end on SIGTERM."""
 
 import os
+import re
 import signal
+import subprocess
+import sys
+import tempfile
 
 import harness
 
@@ -47,6 +51,21 @@ class HeadlessRun(harness.Scene):
         self.assertEqual(program.stderr.texts(),
                          ["checkfeed: Cannot create a timer: Too many open files"])
         self.assertFalse(os.path.exists(self.lock_file()))
+
+
+class Demo(harness.Scene):
+    def test_the_demo_shows_check1_when_it_lands_at_5_s(self):
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                              "demo.py")
+        folder = tempfile.mkdtemp(prefix="checkfeed-demo-test-")
+        self.addCleanup(harness.shutil.rmtree, folder, True)
+        demo = subprocess.run([sys.executable, script, self.binary, "--files", "1"],
+                              env=dict(os.environ, TMPDIR=folder), capture_output=True,
+                              text=True, timeout=30)
+        self.assertEqual(demo.returncode, 0, demo.stdout + demo.stderr)
+        landed = re.search(r"^ +([0-9.]+)  check1\.txt +32  exact$", demo.stdout, re.MULTILINE)
+        self.assertIsNotNone(landed, demo.stdout)
+        self.assertTrue(4.9 < float(landed.group(1)) < 5.5, demo.stdout)
 
 
 if __name__ == "__main__":
