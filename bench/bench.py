@@ -107,12 +107,17 @@ def main():
                   files, env),
         Contender("shell loop", ["sh", "-c", SHELL_LOOP], files, env),
     ]
+    # checkfeed with --reconnect while its port is away (an unplugged adapter): it must be as
+    # idle as with a port, trying again only on its ticks.
+    away = Contender("port away", [os.path.abspath(options.binary), "--no-window", "--reconnect",
+                                   "--port", "/dev/serial/by-id/checkfeed-bench-unplugged"],
+                     files, env)
     last_send = 5.0 + ((options.rotations - 1) * 8 + 5) * 5.0
     print(f"Running both for {last_send + 3:.0f} s ({options.rotations} rotations)...", flush=True)
-    for contender in contenders:
+    for contender in contenders + [away]:
         contender.start()
     time.sleep(2.0)
-    cpu_start = {c.name: c.cpu_seconds() for c in contenders}
+    cpu_start = {c.name: c.cpu_seconds() for c in contenders + [away]}
     idle_from = time.monotonic()
     time.sleep(last_send + 3.0 - 2.0)
     minutes = (time.monotonic() - idle_from) / 60.0
@@ -125,7 +130,8 @@ def main():
         figures["opens"] = len(opens)
         figures["open_ms"] = (opens[0] - contender.started) * 1000.0 if opens else float("nan")
         rows[contender.name] = figures
-    for contender in contenders:
+    away_cpu = (away.cpu_seconds() - cpu_start[away.name]) / minutes * 1000.0
+    for contender in contenders + [away]:
         contender.stop()
 
     names = [c.name for c in contenders]
@@ -144,6 +150,8 @@ def main():
     print(f"{'':24}" + "".join(f"{name:>24}" for name in names))
     for label, shown in lines:
         print(f"{label:24}" + "".join(f"{shown(rows[name]):>24}" for name in names))
+    print(f"{'CPU per minute, port away (--reconnect)':48}{away_cpu:.2f} ms "
+          f"({away_cpu / 600.0:.4f} %)")
     if options.verbose:
         for name in names:
             errors = " ".join(f"{error:+.2f}" for error in rows[name]["errors"])

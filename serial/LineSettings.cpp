@@ -20,7 +20,7 @@ speed_t SpeedConstant(unsigned baudRate) {
       return constant;
     }
   }
-  throw std::invalid_argument("unsupported baud rate " + std::to_string(baudRate));
+  return CBAUDEX;  // the bits of BOTHER: the speed is set on its own
 }
 
 unsigned SpeedRate(speed_t constant) {
@@ -57,6 +57,10 @@ void SetFlag(tcflag_t& word, tcflag_t flag, bool on) {
 
 }  // namespace
 
+bool IsStandardSpeed(unsigned baudRate) {
+  return SpeedConstant(baudRate) != CBAUDEX;
+}
+
 unsigned BytesPerSecond(const LineSettings& settings) {
   const unsigned bitsPerByte =
       1 + settings.dataBits + (settings.parity == Parity::None ? 0 : 1) + settings.stopBits;
@@ -78,16 +82,25 @@ termios ToTermios(termios current, const LineSettings& settings, const Timeouts&
   t.c_cflag &= ~tcflag_t{CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS};
   t.c_cflag |= SizeFlag(settings.dataBits) | CREAD | CLOCAL;
   SetFlag(t.c_cflag, PARENB, settings.parity != Parity::None);
-  SetFlag(t.c_cflag, PARODD, settings.parity == Parity::Odd);
+  SetFlag(t.c_cflag, PARODD, settings.parity == Parity::Odd || settings.parity == Parity::Mark);
+  // Mark and space: the parity bit is always 1 or always 0 ("stick" parity).
+  SetFlag(t.c_cflag, CMSPAR, settings.parity == Parity::Mark || settings.parity == Parity::Space);
   SetFlag(t.c_cflag, CSTOPB, settings.stopBits == 2);
   SetFlag(t.c_cflag, CRTSCTS, settings.ctsRtsFlow);
 
   t.c_cc[VMIN] = timeouts.readMinimum;
   t.c_cc[VTIME] = timeouts.readTenths;
 
+  if (settings.baudRate == 0) {
+    throw std::invalid_argument("unsupported baud rate 0");
+  }
   const speed_t speed = SpeedConstant(settings.baudRate);
-  cfsetispeed(&t, speed);
-  cfsetospeed(&t, speed);
+  if (speed == CBAUDEX) {
+    t.c_cflag = (t.c_cflag & ~tcflag_t{CBAUD}) | CBAUDEX;
+  } else {
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+  }
   return t;
 }
 
@@ -95,6 +108,7 @@ std::string DescribeMismatch(const termios& wanted, const termios& actual) {
   std::string text;
   const auto note = [&text](const std::string& item) { text += (text.empty() ? "" : ", ") + item; };
 
+  // A speed set on its own (BOTHER) is compared by its rate instead, see Configure.
   if (cfgetospeed(&actual) != cfgetospeed(&wanted) ||
       cfgetispeed(&actual) != cfgetispeed(&wanted)) {
     note("speed " + std::to_string(SpeedRate(cfgetospeed(&actual))) + " (wanted " +
@@ -108,7 +122,8 @@ std::string DescribeMismatch(const termios& wanted, const termios& actual) {
     tcflag_t termios::*word;
     tcflag_t bit;
   };
-  static constexpr std::array<Flag, 17> kFlags{{
+  static constexpr std::array<Flag, 18> kFlags{{
+      {"CMSPAR", &termios::c_cflag, CMSPAR},
       {"PARENB", &termios::c_cflag, PARENB},
       {"PARODD", &termios::c_cflag, PARODD},
       {"CSTOPB", &termios::c_cflag, CSTOPB},

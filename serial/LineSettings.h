@@ -4,22 +4,24 @@
 // termios. Only settings that mean something to a Linux tty are kept.
 
 #include <termios.h>
+
+#include <chrono>
 #include <string>
 
 namespace serial {
 
-enum class Parity { None, Odd, Even };
+enum class Parity { None, Odd, Even, Mark, Space };
 
 struct LineSettings {
   unsigned baudRate;
   unsigned dataBits;  // 5 to 8
   Parity parity;
-  unsigned stopBits;  // 1 or 2
-  bool ctsRtsFlow;    // hardware flow control
-  bool xonXoffOutput;
-  bool xonXoffInput;
-  bool dtr;  // DTR raised while the port is open
-  bool rts;  // RTS raised while the port is open
+  unsigned stopBits;   // 1 or 2
+  bool ctsRtsFlow;     // hardware flow control: output held while the device drops CTS
+  bool xonXoffOutput;  // output held between the device's XOFF and XON
+  bool xonXoffInput;   // we send XOFF/XON as our input fills (never on: we read nothing)
+  bool dtr;            // DTR raised while the port is open
+  bool rts;            // RTS raised while the port is open
 };
 
 struct Timeouts {
@@ -46,11 +48,23 @@ inline constexpr LineSettings PortSettings{
 // short by time.
 inline constexpr Timeouts PortTimeouts{.readMinimum = 0, .readTenths = 0};
 
+// Gaps a slow device needs between what it is sent, each counted from when the byte before it
+// has left the port. None by default: a file goes out as fast as the line carries it.
+struct Pacing {
+  std::chrono::milliseconds afterByte{0};
+  std::chrono::milliseconds afterLineFeed{0};  // after a '\n', on top of afterByte
+  bool Any() const { return afterByte.count() > 0 || afterLineFeed.count() > 0; }
+};
+
+// Whether termios has a constant for the speed (B9600 ...); other speeds are set on their own
+// (see Speed.h).
+bool IsStandardSpeed(unsigned baudRate);
 // Bytes per second the line carries with these settings (start bit, data, parity, stop bits).
 unsigned BytesPerSecond(const LineSettings& settings);
 
 // `current` made raw (no translation of any byte, no echo, no signals) and then given
-// `settings` and `timeouts`. Throws std::invalid_argument for a value termios cannot express.
+// `settings` and `timeouts`. A speed without a constant is marked BOTHER (CBAUDEX), to be set
+// afterwards with SetOtherSpeed. Throws std::invalid_argument for a value termios cannot express.
 termios ToTermios(termios current, const LineSettings& settings, const Timeouts& timeouts);
 
 // What of `wanted` the device did not take, as "speed 115200 (wanted 9600), CRTSCTS on", or ""

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "serial/LineSettings.h"
+#include "serial/Speed.h"
 #include "serial/SystemError.h"
 
 namespace serial {
@@ -56,21 +57,36 @@ std::string Configure(int fd, const PortOptions& options) {
   if (::tcsetattr(fd, TCSANOW, &wanted) != 0) {
     return "cannot apply its settings: " + ErrorText(errno);
   }
+  const unsigned baudRate = options.line.baudRate;
+  if (!IsStandardSpeed(baudRate)) {
+    if (const int error = SetOtherSpeed(fd, baudRate); error != 0) {
+      return "speed " + std::to_string(baudRate) + ": " + ErrorText(error);
+    }
+  }
   termios actual{};
   if (::tcgetattr(fd, &actual) != 0) {
     return "cannot read its settings back: " + ErrorText(errno);
   }
-  return DescribeMismatch(wanted, actual);
+  std::string mismatch = DescribeMismatch(wanted, actual);
+  // The driver rounds a speed it cannot make exactly to the nearest one it can.
+  if (const unsigned speed = ReadSpeed(fd); !IsStandardSpeed(baudRate) && speed != baudRate) {
+    mismatch = "speed " + std::to_string(speed) + " (wanted " + std::to_string(baudRate) + ")" +
+               (mismatch.empty() ? "" : ", " + mismatch);
+  }
+  return mismatch;
 }
 
 }  // namespace
 
-Port::Port(std::string device, Descriptor fd, LockFile lock, int cancelFd, unsigned bytesPerSecond)
+Port::Port(std::string device, Descriptor fd, LockFile lock, int cancelFd,
+           const PortOptions& options)
     : device_(std::move(device)),
       fd_(std::move(fd)),
       lock_(std::move(lock)),
       cancelFd_(cancelFd),
-      bytesPerSecond_(std::max(1U, bytesPerSecond)) {}
+      bytesPerSecond_(std::max(1U, BytesPerSecond(options.line))),
+      pacing_(options.pacing),
+      discardInput_(options.line.xonXoffOutput) {}
 
 Port::~Port() {
   ::ioctl(fd_.Get(), TIOCNXCL);
@@ -120,29 +136,67 @@ int Port::Drain() {
   return 0;
 }
 
-WriteResult Port::Write(std::span<const std::byte> bytes) {
-  WriteResult result;
-  while (result.written < bytes.size()) {
-    const std::span<const std::byte> rest = bytes.subspan(result.written);
+bool Port::WriteDrained(std::span<const std::byte> bytes, WriteResult& result) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::span<const std::byte> rest = bytes.subspan(done);
     const ssize_t count = ::write(fd_.Get(), rest.data(), rest.size());
     if (count > 0) {
+      done += static_cast<std::size_t>(count);
       result.written += static_cast<std::size_t>(count);
     } else if (count < 0 && errno == EINTR) {
       continue;
     } else if (count < 0 && errno == EAGAIN) {
       if (!WaitWritable()) {
         result.cancelled = true;
-        break;
+        return false;
       }
     } else {
       result.error = count < 0 ? errno : EIO;
-      break;
+      return false;
     }
   }
-  if (result.written == bytes.size()) {
-    const int drained = Drain();
-    result.cancelled = drained < 0;
-    result.error = std::max(drained, 0);
+  const int drained = Drain();
+  result.cancelled = drained < 0;
+  result.error = std::max(drained, 0);
+  return drained == 0;
+}
+
+WriteResult Port::Write(std::span<const std::byte> bytes) {
+  // We read nothing, so what the device sends piles up unread; with XON/XOFF a full input queue
+  // could keep its XON from being seen, and output would stay held for ever.
+  if (discardInput_) {
+    ::tcflush(fd_.Get(), TCIFLUSH);
+  }
+  WriteResult result;
+  if (!pacing_.Any()) {
+    WriteDrained(bytes, result);
+  } else {
+    // A byte at a time with a gap after each, or a line at a time with a gap after each line
+    // feed; every gap counted from when the piece before it has left the port.
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+      std::size_t end = start + 1;
+      if (pacing_.afterByte.count() == 0) {
+        while (end < bytes.size() && bytes[end - 1] != std::byte{'\n'}) {
+          ++end;
+        }
+      }
+      if (!WriteDrained(bytes.subspan(start, end - start), result)) {
+        break;
+      }
+      std::chrono::milliseconds gap = pacing_.afterByte;
+      if (bytes[end - 1] == std::byte{'\n'}) {
+        gap += pacing_.afterLineFeed;
+      }
+      start = end;
+      // After the last byte too: the next send may follow at once (a tick that fell due while
+      // this one ran), and the device needs its gap all the same.
+      if (gap.count() > 0 && Cancelled(static_cast<int>(gap.count()))) {
+        result.cancelled = true;
+        break;
+      }
+    }
   }
   unsent_ = result.cancelled || result.error != 0;
   return result;
@@ -182,8 +236,7 @@ std::string Open(const PortOptions& options, int cancelFd) {
   const std::string mismatch = Configure(fd.Get(), options);
   SetModemLines(fd.Get(), options.line);
 
-  PortHandle.reset(
-      new Port(device, std::move(fd), std::move(lock), cancelFd, BytesPerSecond(options.line)));
+  PortHandle.reset(new Port(device, std::move(fd), std::move(lock), cancelFd, options));
   EverOpened = true;
   if (!mismatch.empty()) {
     return "Port " + Quoted(device) + " did not take every setting: " + mismatch;

@@ -27,6 +27,7 @@ struct PortOptions {
   std::string device = "/dev/ttyS0";  // COM1
   LineSettings line = PortSettings;
   Timeouts timeouts = PortTimeouts;
+  Pacing pacing{};
   // Absent or busy at start, or gone in a write (unplugged): let it go and open it again at the
   // next tick that sends once it is back.
   bool reconnect = false;
@@ -48,15 +49,18 @@ class Port {
   const std::string& Device() const { return device_; }
 
   // Writes all of `bytes` and waits until the device has sent them, as a synchronous write
-  // does: partial writes and interrupted calls are continued until every byte is out. Returns
-  // early with the bytes written so far when the device fails (e.g. EIO after a hang-up) or the
-  // cancel descriptor given at open becomes readable.
+  // does: partial writes and interrupted calls are continued until every byte is out. With
+  // pacing, each gap starts once the byte before it has left the port. Returns early with the
+  // bytes written so far when the device fails (e.g. EIO after a hang-up) or the cancel
+  // descriptor given at open becomes readable.
   WriteResult Write(std::span<const std::byte> bytes);
 
  private:
   friend std::string Open(const PortOptions& options, int cancelFd);
-  Port(std::string device, Descriptor fd, LockFile lock, int cancelFd, unsigned bytesPerSecond);
+  Port(std::string device, Descriptor fd, LockFile lock, int cancelFd, const PortOptions& options);
 
+  // Writes all of `bytes` and drains, adding to `result`. False when it stopped short.
+  bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result);
   // Waits until the device can take more bytes. False when cancelled.
   bool WaitWritable();
   // Waits until the driver's queue is on the wire. Returns an errno value, or -1 when cancelled.
@@ -68,6 +72,8 @@ class Port {
   LockFile lock_;
   int cancelFd_;
   unsigned bytesPerSecond_;
+  Pacing pacing_;
+  bool discardInput_;
   bool unsent_ = false;  // a write was cut short: what the driver still holds is not wanted
 };
 

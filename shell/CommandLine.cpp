@@ -22,6 +22,32 @@ struct ValueOption {
   bool (*apply)(const std::string& value, Options& options);
 };
 
+// A whole decimal number from `low` to `high`, nothing else.
+bool ReadNumber(const std::string& value, unsigned long low, unsigned long high,
+                unsigned long& number) {
+  const char* end = value.data() + value.size();
+  const auto [rest, error] = std::from_chars(value.data(), end, number);
+  return !value.empty() && error == std::errc{} && rest == end && number >= low && number <= high;
+}
+
+bool ReadMilliseconds(const std::string& value, unsigned long low,
+                      std::chrono::milliseconds& length) {
+  unsigned long number = 0;
+  if (!ReadNumber(value, low, 86'400'000, number)) {
+    return false;
+  }
+  length = std::chrono::milliseconds(number);
+  return true;
+}
+
+bool ReadOnOff(const std::string& value, bool& on) {
+  if (value != "on" && value != "off") {
+    return false;
+  }
+  on = value == "on";
+  return true;
+}
+
 const ValueOption kValueOptions[] = {
     {"--port", "a DEVICE", "give a path such as /dev/ttyUSB0, or COMn (n from 1)",
      [](const std::string& value, Options& options) {
@@ -32,6 +58,82 @@ const ValueOption kValueOptions[] = {
      [](const std::string& value, Options& options) {
        options.dir = value;
        return !value.empty();
+     }},
+    {"--baud", "a speed", "give bits per second, from 50 to 12000000",
+     [](const std::string& value, Options& options) {
+       unsigned long rate = 0;
+       if (!ReadNumber(value, 50, 12'000'000, rate)) {
+         return false;
+       }
+       options.port.line.baudRate = static_cast<unsigned>(rate);
+       return true;
+     }},
+    {"--framing", "a framing such as 8N1",
+     "give data bits 5 to 8, parity N, E, O, M or S, stop bits 1 or 2, such as 8N1 or 7E2",
+     [](const std::string& value, Options& options) {
+       if (value.size() != 3 || value[0] < '5' || value[0] > '8' ||
+           (value[2] != '1' && value[2] != '2')) {
+         return false;
+       }
+       serial::LineSettings& line = options.port.line;
+       switch (std::toupper(static_cast<unsigned char>(value[1]))) {
+         case 'N':
+           line.parity = serial::Parity::None;
+           break;
+         case 'E':
+           line.parity = serial::Parity::Even;
+           break;
+         case 'O':
+           line.parity = serial::Parity::Odd;
+           break;
+         case 'M':
+           line.parity = serial::Parity::Mark;
+           break;
+         case 'S':
+           line.parity = serial::Parity::Space;
+           break;
+         default:
+           return false;
+       }
+       line.dataBits = static_cast<unsigned>(value[0] - '0');
+       line.stopBits = static_cast<unsigned>(value[2] - '0');
+       return true;
+     }},
+    {"--flow", "none, rts-cts or xon-xoff", "give none, rts-cts or xon-xoff",
+     [](const std::string& value, Options& options) {
+       if (value != "none" && value != "rts-cts" && value != "xon-xoff") {
+         return false;
+       }
+       options.port.line.ctsRtsFlow = value == "rts-cts";
+       // Only the device's XON/XOFF holds our output. Never ours: we read nothing, and an XOFF
+       // we sent would be a byte in the middle of a check file.
+       options.port.line.xonXoffOutput = value == "xon-xoff";
+       options.port.line.xonXoffInput = false;
+       return true;
+     }},
+    {"--dtr", "on or off", "give on or off",
+     [](const std::string& value, Options& options) {
+       return ReadOnOff(value, options.port.line.dtr);
+     }},
+    {"--rts", "on or off", "give on or off",
+     [](const std::string& value, Options& options) {
+       return ReadOnOff(value, options.port.line.rts);
+     }},
+    {"--char-delay", "a time in MS", "give milliseconds, from 0 to 86400000",
+     [](const std::string& value, Options& options) {
+       return ReadMilliseconds(value, 0, options.port.pacing.afterByte);
+     }},
+    {"--line-delay", "a time in MS", "give milliseconds, from 0 to 86400000",
+     [](const std::string& value, Options& options) {
+       return ReadMilliseconds(value, 0, options.port.pacing.afterLineFeed);
+     }},
+    {"--period", "a time in MS", "give milliseconds, from 1 to 86400000",
+     [](const std::string& value, Options& options) {
+       return ReadMilliseconds(value, 1, options.period);
+     }},
+    {"--pause", "a time in MS", "give milliseconds, from 0 to 86400000",
+     [](const std::string& value, Options& options) {
+       return ReadMilliseconds(value, 0, options.pause);
      }},
 };
 
@@ -63,6 +165,7 @@ std::string PortDevice(const std::string& value) {
 CommandLine ParseCommandLine(std::span<const char* const> arguments) {
   CommandLine line;
   Options& options = line.options;
+  bool rtsGiven = false;
   const auto bad = [&line](std::string error) {
     line.action = CommandLine::Action::Bad;
     line.error = std::move(error);
@@ -117,6 +220,11 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments) {
     if (!option->apply(value, options)) {
       return bad(name + " \"" + value + "\": " + option->accepts);
     }
+    rtsGiven = rtsGiven || name == "--rts";
+  }
+  // With RTS/CTS flow control the RTS line is part of the handshake: up, unless told otherwise.
+  if (options.port.line.ctsRtsFlow && !rtsGiven) {
+    options.port.line.rts = true;
   }
   return line;
 }
@@ -137,10 +245,17 @@ std::string CheckOptions(const Options& options) {
   return {};
 }
 
-std::string Usage() {
-  return R"(Usage: checkfeed [--port DEVICE] [--dir DIR] [--no-window] [--reconnect] [--verbose]
+std::string Synopsis() {
+  return R"(Usage: checkfeed [--port DEVICE] [--dir DIR] [--no-window] [--reconnect]
+                 [--verbose] [--baud N] [--framing 8N1]
+                 [--flow none|rts-cts|xon-xoff] [--dtr on|off] [--rts on|off]
+                 [--char-delay MS] [--line-delay MS] [--period MS] [--pause MS]
        checkfeed --help | --version
+)";
+}
 
+std::string Usage() {
+  return Synopsis() + R"(
 Every 5 seconds, sends the next of check1.txt ... check6.txt from the current
 directory, whole and unchanged, to a serial port at 9600 baud, 8 data bits, no
 parity, one stop bit, no flow control, DTR and RTS off. After check6.txt one
@@ -160,6 +275,25 @@ Options:
                  size and how long it took to send, or the pause.
   --help         show this help and exit.
   --version      show the version and exit.
+
+Line options:
+  --baud N       speed in bits per second, 50 to 12000000; speeds without a
+                 standard constant (250000, 31250) where the driver takes
+                 them. Default: 9600.
+  --framing DPS  data bits 5-8, parity N, E, O, M (mark) or S (space), stop
+                 bits 1 or 2. Default: 8N1.
+  --flow KIND    none, rts-cts (output held while the device drops CTS) or
+                 xon-xoff (output held between the device's XOFF and XON).
+                 Default: none.
+  --dtr on|off   the DTR line while the port is open. Default: off.
+  --rts on|off   the RTS line while the port is open. Default: off (on with
+                 --flow rts-cts).
+  --char-delay MS  a gap after each byte, from when it has left the port.
+                 Default: 0.
+  --line-delay MS  a gap after each line feed, from when it has left the port
+                 (added to --char-delay). Default: 0.
+  --period MS    time between ticks. Default: 5000.
+  --pause MS     how long the tick after check6.txt waits. Default: 10000.
 
 With a display, checkfeed shows an empty window titled "Form1" and shows
 failures (a missing check file, a port that fails) in a message box; it keeps

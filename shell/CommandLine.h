@@ -36,7 +36,8 @@ std::string PortDevice(const std::string& value);
 // read). Returns "" or what is wrong, for a bad command line.
 std::string CheckOptions(const Options& options);
 
-std::string Usage();
+std::string Synopsis();  // the "Usage:" lines
+std::string Usage();     // all of --help
 std::string VersionText();
 
 }  // namespace shell

@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
       std::cout << shell::VersionText();
       return 0;
     case shell::CommandLine::Action::Bad:
-      std::cerr << "checkfeed: " << line.error << "\n\n" << shell::Usage();
+      std::cerr << "checkfeed: " << line.error << "\n\n"
+                << shell::Synopsis() << "Try 'checkfeed --help' for more.\n";
       return 2;
     case shell::CommandLine::Action::Run:
       break;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "shell/CommandLine.h"
@@ -35,6 +36,39 @@ TEST(CommandLineTest, PortNamesAComPortOrAnAbsolutePath) {
   EXPECT_EQ(Parse({"--port=COM2"}).options.port.device, "/dev/ttyS1");
 }
 
+TEST(CommandLineTest, LineOptionsDefaultToTheFixedLineAndSetEachField) {
+  const CommandLine plain = Parse({});
+  const serial::LineSettings& fixed = plain.options.port.line;
+  EXPECT_EQ(std::tie(fixed.baudRate, fixed.dataBits, fixed.stopBits, fixed.dtr, fixed.rts),
+            std::make_tuple(9600U, 8U, 1U, false, false));
+  EXPECT_FALSE(plain.options.port.pacing.Any());
+  EXPECT_EQ(plain.options.period, std::chrono::milliseconds(5000));
+  EXPECT_EQ(plain.options.pause, std::chrono::milliseconds(10000));
+
+  const CommandLine line =
+      Parse({"--baud", "250000", "--framing=7e2", "--flow", "xon-xoff", "--dtr", "on",
+             "--char-delay", "5", "--line-delay=50", "--period", "1000", "--pause", "0"});
+  ASSERT_EQ(line.action, CommandLine::Action::Run) << line.error;
+  const serial::LineSettings& set = line.options.port.line;
+  EXPECT_EQ(std::tie(set.baudRate, set.dataBits, set.parity, set.stopBits),
+            std::make_tuple(250000U, 7U, serial::Parity::Even, 2U));
+  EXPECT_TRUE(set.xonXoffOutput);
+  EXPECT_FALSE(set.xonXoffInput);  // an XOFF of ours would land in the middle of a file
+  EXPECT_FALSE(set.ctsRtsFlow);
+  EXPECT_TRUE(set.dtr);
+  EXPECT_FALSE(set.rts);
+  EXPECT_EQ(line.options.port.pacing.afterByte, std::chrono::milliseconds(5));
+  EXPECT_EQ(line.options.port.pacing.afterLineFeed, std::chrono::milliseconds(50));
+  EXPECT_EQ(line.options.period, std::chrono::milliseconds(1000));
+  EXPECT_EQ(line.options.pause, std::chrono::milliseconds(0));
+  EXPECT_EQ(Parse({"--framing", "8M1"}).options.port.line.parity, serial::Parity::Mark);
+
+  // RTS/CTS: RTS is raised for the handshake unless --rts says otherwise.
+  EXPECT_TRUE(Parse({"--flow", "rts-cts"}).options.port.line.rts);
+  EXPECT_FALSE(Parse({"--rts", "off", "--flow", "rts-cts"}).options.port.line.rts);
+  EXPECT_TRUE(Parse({"--flow", "rts-cts"}).options.port.line.ctsRtsFlow);
+}
+
 TEST(CommandLineTest, UnattendedOptionsAreOffUnlessGiven) {
   const CommandLine plain = Parse({});
   EXPECT_FALSE(plain.options.port.reconnect);
@@ -57,9 +91,11 @@ TEST(CommandLineTest, UnattendedOptionsAreOffUnlessGiven) {
 }
 
 TEST(CommandLineTest, AnythingUnknownOrIncompleteIsABadCommandLine) {
+  const std::string kFraming =
+      "give data bits 5 to 8, parity N, E, O, M or S, stop bits 1 or 2, such as 8N1 or 7E2";
   const struct {
     std::vector<const char*> arguments;
-    const char* error;
+    std::string error;
   } cases[] = {
       {{"--colour"}, "unknown option --colour"},
       {{"-x"}, "unknown option -x"},
@@ -68,6 +104,21 @@ TEST(CommandLineTest, AnythingUnknownOrIncompleteIsABadCommandLine) {
       {{"--dir"}, "--dir needs a DIR"},
       {{"--dir="}, "--dir \"\": give a directory"},
       {{"--reconnect=yes"}, "--reconnect takes no value"},
+      {{"--baud", "49"}, "--baud \"49\": give bits per second, from 50 to 12000000"},
+      {{"--baud=9600.0"}, "--baud \"9600.0\": give bits per second, from 50 to 12000000"},
+      {{"--baud", "-9600"}, "--baud \"-9600\": give bits per second, from 50 to 12000000"},
+      {{"--framing", "9N1"}, "--framing \"9N1\": " + kFraming},
+      {{"--framing", "8X1"}, "--framing \"8X1\": " + kFraming},
+      {{"--framing", "8N3"}, "--framing \"8N3\": " + kFraming},
+      {{"--framing", "8N1 "}, "--framing \"8N1 \": " + kFraming},
+      {{"--flow", "hardware"}, "--flow \"hardware\": give none, rts-cts or xon-xoff"},
+      {{"--dtr", "1"}, "--dtr \"1\": give on or off"},
+      {{"--rts"}, "--rts needs on or off"},
+      {{"--char-delay", "5ms"}, "--char-delay \"5ms\": give milliseconds, from 0 to 86400000"},
+      {{"--line-delay", "86400001"},
+       "--line-delay \"86400001\": give milliseconds, from 0 to 86400000"},
+      {{"--period", "0"}, "--period \"0\": give milliseconds, from 1 to 86400000"},
+      {{"--pause", ""}, "--pause \"\": give milliseconds, from 0 to 86400000"},
       {{"--port", "COM0"}, "--port \"COM0\": give a path such as /dev/ttyUSB0, or COMn (n from 1)"},
       {{"--port="}, "--port \"\": give a path such as /dev/ttyUSB0, or COMn (n from 1)"},
       {{"--no-window", "--port", "ttyUSB0"},

@@ -17,6 +17,7 @@
 #include "serial/LineSettings.h"
 #include "serial/LockFile.h"
 #include "serial/Port.h"
+#include "serial/Speed.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -81,6 +82,34 @@ TEST_F(SerialPortTest, OpenSetsTheLineWhateverAnEarlierProgramLeft) {
   EXPECT_EQ(now.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0U);
   EXPECT_EQ(now.c_cc[VMIN], 0);
   EXPECT_EQ(now.c_cc[VTIME], 0);
+  serial::ClosePort();
+
+  // Other line options, over what the default left, as a device that needs them would have them.
+  serial::PortOptions options{.device = pty_.SlavePath()};
+  options.line.baudRate = 115200;
+  options.line.dataBits = 7;
+  options.line.parity = serial::Parity::Odd;
+  options.line.stopBits = 2;
+  options.line.ctsRtsFlow = true;
+  options.line.xonXoffOutput = true;
+  // A pty forces 8 data bits and no parity, and says so; the rest takes.
+  EXPECT_EQ(serial::OpenPort(options), "Port \"" + pty_.SlavePath() +
+                                           "\" did not take every setting: character size, "
+                                           "PARENB off");
+  const termios other = pty_.Settings();
+  EXPECT_EQ(cfgetospeed(&other), B115200);
+  EXPECT_EQ(other.c_cflag & (CSTOPB | PARODD | CRTSCTS), tcflag_t{CSTOPB | PARODD | CRTSCTS});
+  EXPECT_EQ(other.c_iflag & (IXON | IXOFF), tcflag_t{IXON});
+  serial::ClosePort();
+
+  // Speeds without a constant go through termios2, and are read back by their rate.
+  for (const unsigned rate : {250000U, 31250U, 9600U}) {
+    options = serial::PortOptions{.device = pty_.SlavePath()};
+    options.line.baudRate = rate;
+    EXPECT_EQ(serial::OpenPort(options), "") << rate;
+    EXPECT_EQ(serial::ReadSpeed(pty_.Master()), rate);
+    serial::ClosePort();
+  }
 }
 
 TEST(LineSettingsTest, TranslatesEveryFieldAndNamesWhatDidNotTake) {
@@ -103,8 +132,14 @@ TEST(LineSettingsTest, TranslatesEveryFieldAndNamesWhatDidNotTake) {
   EXPECT_EQ(t.c_cc[VTIME], 2);
   EXPECT_EQ(serial::BytesPerSecond(serial::PortSettings), 960U);
   serial::LineSettings odd = serial::PortSettings;
-  odd.baudRate = 12345;
+  odd.baudRate = 250000;  // no constant: marked to be set on its own
+  EXPECT_EQ(serial::ToTermios(termios{}, odd, {}).c_cflag & CBAUD, tcflag_t{CBAUDEX});
+  odd.baudRate = 0;
   EXPECT_THROW(serial::ToTermios(termios{}, odd, {}), std::invalid_argument);
+  odd.parity = serial::Parity::Mark;
+  odd.baudRate = 9600;
+  EXPECT_EQ(serial::ToTermios(termios{}, odd, {}).c_cflag & (PARENB | PARODD | CMSPAR),
+            tcflag_t{PARENB | PARODD | CMSPAR});
 
   const termios wanted = serial::ToTermios(termios{}, serial::PortSettings, serial::PortTimeouts);
   EXPECT_EQ(serial::DescribeMismatch(wanted, wanted), "");
@@ -288,6 +323,57 @@ TEST_F(SerialPortTest, AHangUpIsReportedAsTheWritesFailure) {
   EXPECT_FALSE(fs::exists(lockFile_));
 }
 
+TEST_F(SerialPortTest, PacedBytesAndLinesLeaveTheirGapsAndEveryByteOnce) {
+  using Clock = std::chrono::steady_clock;
+  // The reader stamps a byte when its thread wakes to read it, not when it arrived: a late
+  // stamp on one byte shortens the gap to the next one by as much (on a loaded machine, a
+  // millisecond or two). No gap at all would still show, and so would a gap cut short
+  // throughout (the whole send then takes less than the sum of its gaps).
+  constexpr auto kReaderJitter = 2ms;
+  const auto gaps = [](const std::vector<std::pair<Clock::time_point, std::size_t>>& arrivals) {
+    std::vector<std::chrono::microseconds> between;
+    for (std::size_t i = 1; i < arrivals.size(); ++i) {
+      between.push_back(std::chrono::duration_cast<std::chrono::microseconds>(
+          arrivals[i].first - arrivals[i - 1].first));
+    }
+    return between;
+  };
+
+  // A byte at a time, each after the one before it has left and 5 ms have passed.
+  serial::PortOptions options{.device = pty_.SlavePath()};
+  options.pacing.afterByte = 5ms;
+  ASSERT_EQ(serial::OpenPort(options), "");
+  const std::string bytes = "AB\nCD" + PatternBytes(45, 9);
+  {
+    BackgroundReader reader(pty_.Master());
+    const serial::WriteResult result = serial::PortHandle->Write(AsBytes(bytes));
+    EXPECT_EQ(result.written, bytes.size());
+    EXPECT_EQ(reader.WaitFor(bytes.size()), bytes);  // the first byte once, all in order
+    const auto arrivals = reader.Arrivals();
+    EXPECT_EQ(arrivals.size(), bytes.size());
+    for (const auto gap : gaps(arrivals)) {
+      EXPECT_GE(gap, 5ms - kReaderJitter);
+    }
+    EXPECT_GE(arrivals.back().first - arrivals.front().first,
+              5ms * (bytes.size() - 1) - kReaderJitter);
+  }
+  serial::ClosePort();
+
+  // A line at a time: the line goes out whole, then the gap.
+  options.pacing = {.afterByte = 0ms, .afterLineFeed = 40ms};
+  ASSERT_EQ(serial::OpenPort(options), "");
+  const std::string lines = "first line\r\nsecond\n\nlast, no line feed";
+  BackgroundReader reader(pty_.Master());
+  EXPECT_EQ(serial::PortHandle->Write(AsBytes(lines)).written, lines.size());
+  EXPECT_EQ(reader.WaitFor(lines.size()), lines);
+  const auto arrivals = reader.Arrivals();
+  ASSERT_EQ(arrivals.size(), 4U);
+  EXPECT_EQ(arrivals[0].second, 12U);
+  for (const auto gap : gaps(arrivals)) {
+    EXPECT_GE(gap, 40ms - kReaderJitter);
+  }
+}
+
 TEST_F(SerialPortTest, ACancelRequestEndsABlockedWrite) {
   const serial::Descriptor cancel(::eventfd(0, EFD_CLOEXEC));
   ASSERT_EQ(serial::OpenPort(pty_.SlavePath(), cancel.Get()), "");
@@ -304,6 +390,27 @@ TEST_F(SerialPortTest, ACancelRequestEndsABlockedWrite) {
   EXPECT_EQ(result.error, 0);
   EXPECT_GT(result.written, 0U);
   EXPECT_LT(result.written, data.size());
+  serial::ClosePort();
+
+  // A paced write ends at its next gap, not after the gaps of the whole file.
+  pty_.ReadAvailable(50ms);
+  std::uint64_t count = 0;
+  ASSERT_EQ(::read(cancel.Get(), &count, sizeof count), 8);
+  serial::PortOptions paced{.device = pty_.SlavePath()};
+  paced.pacing.afterByte = 1000ms;
+  ASSERT_EQ(serial::OpenPort(paced, cancel.Get()), "");
+  std::thread slowStopper([&] {
+    std::this_thread::sleep_for(100ms);
+    const std::uint64_t one = 1;
+    ASSERT_EQ(::write(cancel.Get(), &one, sizeof one), 8);
+  });
+  const auto started = std::chrono::steady_clock::now();
+  const serial::WriteResult stopped = serial::PortHandle->Write(AsBytes("paced for a minute"));
+  slowStopper.join();
+  EXPECT_TRUE(stopped.cancelled);
+  EXPECT_EQ(stopped.written, 1U);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 900ms);
+  EXPECT_EQ(pty_.ReadAvailable(20ms), "p");
 }
 
 }  // namespace

@@ -55,6 +55,7 @@ BackgroundReader::BackgroundReader(int master, std::size_t chunk, std::chrono::m
       if (count > 0) {
         const std::lock_guard lock(mutex_);
         received_.append(buffer, 0, static_cast<std::size_t>(count));
+        arrivals_.emplace_back(std::chrono::steady_clock::now(), static_cast<std::size_t>(count));
       } else {
         std::this_thread::sleep_for(5ms);  // slave not open (EIO): wait for the writer
       }
@@ -81,6 +82,12 @@ std::string BackgroundReader::WaitFor(std::size_t count, std::chrono::millisecon
     }
     std::this_thread::sleep_for(2ms);
   }
+}
+
+std::vector<std::pair<std::chrono::steady_clock::time_point, std::size_t>>
+BackgroundReader::Arrivals() {
+  const std::lock_guard lock(mutex_);
+  return arrivals_;
 }
 
 ScratchDirectory::ScratchDirectory() : previous_(std::filesystem::current_path()) {

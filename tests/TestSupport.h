@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "serial/Descriptor.h"
 
@@ -50,6 +52,8 @@ class BackgroundReader {
   ~BackgroundReader();
   // Waits until `count` bytes have arrived (or `timeout` passed) and returns what arrived.
   std::string WaitFor(std::size_t count, std::chrono::milliseconds timeout = 20s);
+  // When each read's bytes arrived, and how many there were.
+  std::vector<std::pair<std::chrono::steady_clock::time_point, std::size_t>> Arrivals();
 
  private:
   int master_;
@@ -58,6 +62,7 @@ class BackgroundReader {
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::string received_;
+  std::vector<std::pair<std::chrono::steady_clock::time_point, std::size_t>> arrivals_;
   std::thread thread_;
 };
 

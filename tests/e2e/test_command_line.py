@@ -21,7 +21,9 @@ class CommandLine(harness.Scene):
         opens = harness.OpenCounter(self.pty.path)
         self.addCleanup(opens.close)
         for args in (("--colour",), ("extra",), ("--port",), ("--port", "COM0"),
-                     ("--port", "ttyS0"), ("--no-window", "--bogus")):
+                     ("--port", "ttyS0"), ("--no-window", "--bogus"), ("--baud", "fast"),
+                     ("--framing", "8N3"), ("--flow", "cts"), ("--dtr", "yes"),
+                     ("--char-delay", "-1"), ("--period", "0")):
             with self.subTest(args=args):
                 code, program = self.run_to_end(*args)
                 self.assertEqual(code, 2)

@@ -53,6 +53,41 @@ class HeadlessRun(harness.Scene):
         self.assertFalse(os.path.exists(self.lock_file()))
 
 
+class LineOptions(harness.Scene):
+    def test_period_and_pause_set_the_beat(self):
+        sent = {n: self.write_check(n, f"{n}".encode()) for n in range(1, 7)}
+        arrivals = harness.Arrivals(self.pty)
+        program = self.start("--period", "300", "--pause", "700")
+        bursts = arrivals.wait_for_bursts(8, timeout=8, gap=0.1)
+        program.signal(signal.SIGTERM)
+        self.assert_ends_cleanly(program)
+        self.assertEqual([data for _, data in bursts[:8]], [sent[n] for n in (1, 2, 3, 4, 5, 6, 1, 2)])
+        first = bursts[0][0]
+        # Every 300 ms; from the sixth file back to the first, the period and the pause; then the
+        # grid again.
+        for (when, _), slot in zip(bursts, (0, 300, 600, 900, 1200, 1500, 2500, 2700)):
+            self.assertAlmostEqual((when - first) * 1000, slot, delta=50)
+
+    def test_a_paced_send_longer_than_the_period_keeps_its_gaps_and_stops_at_once(self):
+        long = self.write_check(1, bytes(range(200)))
+        short = self.write_check(2, b"two")
+        arrivals = harness.Arrivals(self.pty, chunk=1)
+        program = self.start("--period", "500", "--char-delay", "5")
+        self.assertEqual(arrivals.wait_for_bytes(len(long) + len(short), timeout=5),
+                         len(long) + len(short))
+        # check2.txt comes once, right after check1.txt, not once for every tick it outlasted.
+        self.assertEqual(arrivals.data(), long + short)
+        times = [when for when, _ in arrivals.pieces]
+        gaps = [(later - earlier) * 1000 for earlier, later in zip(times, times[1:])]
+        self.assertGreaterEqual(min(gaps), 3.0, "a gap shorter than --char-delay")
+        self.assertGreaterEqual(times[len(long) - 1] - times[0], 0.005 * (len(long) - 1) - 0.002)
+
+        # Stopped in the middle of the next paced send of check1.txt.
+        arrivals.wait_for_bytes(len(long) + len(short) + 20, timeout=5)
+        program.signal(signal.SIGTERM)
+        self.assert_ends_cleanly(program, within=0.5)
+
+
 class Demo(harness.Scene):
     def test_the_demo_shows_check1_when_it_lands_at_5_s(self):
         script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
