@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <QApplication>
-#include <QMessageBox>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -12,44 +10,10 @@
 
 #include "serial/Port.h"
 #include "shell/CommandLine.h"
-#include "shell/Display.h"
 #include "shell/Events.h"
 #include "shell/Headless.h"
 #include "shell/StopSignals.h"
-#include "shell/Unit1.h"
-
-namespace {
-
-// Shows a failure that ended the program: in a message box while there is an application to
-// show it, and on stderr always.
-void ShowFatal(const std::string& message) {
-  shell::PrintFailure(message);
-  if (QApplication::instance() != nullptr) {
-    QMessageBox::critical(nullptr, QStringLiteral("checkfeed"), QString::fromStdString(message));
-  }
-}
-
-int RunWindow(int& argc, char** argv, const shell::Options& options,
-              shell::StopSignals& stopSignals) {
-  QApplication application(argc, argv);
-  application.setQuitOnLastWindowClosed(false);  // the window's close ends the program
-  int code = 1;
-  try {
-    TForm1 form(options, stopSignals);
-    Form1 = &form;
-    form.show();  // raises FormShow, which opens the port before the first tick
-    code = QApplication::exec();
-  } catch (const std::exception& failure) {
-    ShowFatal(failure.what());
-  } catch (...) {
-    ShowFatal("");
-  }
-  Form1 = nullptr;
-  serial::ClosePort();  // already closed by FormClose unless a failure ended the loop
-  return code;
-}
-
-}  // namespace
+#include "shell/Window.h"
 
 int main(int argc, char** argv) {
   const shell::CommandLine line =
@@ -80,15 +44,17 @@ int main(int argc, char** argv) {
   }
 
   try {
-    shell::StopSignals stopSignals;  // before Qt starts any thread
-    if (line.options.window && shell::DisplayAvailable()) {
-      return RunWindow(argc, argv, line.options, stopSignals);
+    shell::StopSignals stopSignals;  // before the window module starts any thread
+    if (shell::WindowWanted(line.options)) {
+      if (const auto code = shell::RunWindow(argc, argv, line.options, stopSignals)) {
+        return *code;
+      }
     }
     return shell::RunHeadless(line.options, stopSignals);
   } catch (const std::exception& failure) {
-    ShowFatal(failure.what());
+    shell::PrintFailure(failure.what());
   } catch (...) {
-    ShowFatal("");
+    shell::PrintFailure("");
   }
   serial::ClosePort();
   return 1;

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -326,10 +327,11 @@ TEST_F(SerialPortTest, AHangUpIsReportedAsTheWritesFailure) {
 TEST_F(SerialPortTest, PacedBytesAndLinesLeaveTheirGapsAndEveryByteOnce) {
   using Clock = std::chrono::steady_clock;
   // The reader stamps a byte when its thread wakes to read it, not when it arrived: a late
-  // stamp on one byte shortens the gap to the next one by as much (on a loaded machine, a
-  // millisecond or two). No gap at all would still show, and so would a gap cut short
-  // throughout (the whole send then takes less than the sum of its gaps).
-  constexpr auto kReaderJitter = 2ms;
+  // stamp on one byte shortens the gap to the next one by as much, and on a loaded machine (the
+  // whole suite at once on two cores) by up to several milliseconds. So single gaps are held to
+  // the delay less that, and the median gap and the whole send to the delay itself: no gaps, or
+  // gaps cut short throughout, still show.
+  constexpr auto kReaderJitter = 10ms;
   const auto gaps = [](const std::vector<std::pair<Clock::time_point, std::size_t>>& arrivals) {
     std::vector<std::chrono::microseconds> between;
     for (std::size_t i = 1; i < arrivals.size(); ++i) {
@@ -338,7 +340,10 @@ TEST_F(SerialPortTest, PacedBytesAndLinesLeaveTheirGapsAndEveryByteOnce) {
     }
     return between;
   };
-
+  const auto median = [](std::vector<std::chrono::microseconds> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+  };
   // A byte at a time, each after the one before it has left and 5 ms have passed.
   serial::PortOptions options{.device = pty_.SlavePath()};
   options.pacing.afterByte = 5ms;
@@ -346,14 +351,15 @@ TEST_F(SerialPortTest, PacedBytesAndLinesLeaveTheirGapsAndEveryByteOnce) {
   const std::string bytes = "AB\nCD" + PatternBytes(45, 9);
   {
     BackgroundReader reader(pty_.Master());
+    const auto started = Clock::now();
     const serial::WriteResult result = serial::PortHandle->Write(AsBytes(bytes));
+    // The last byte has its gap too: a file that follows at once must not close it up.
+    EXPECT_GE(Clock::now() - started, 5ms * bytes.size());
     EXPECT_EQ(result.written, bytes.size());
     EXPECT_EQ(reader.WaitFor(bytes.size()), bytes);  // the first byte once, all in order
     const auto arrivals = reader.Arrivals();
     EXPECT_EQ(arrivals.size(), bytes.size());
-    for (const auto gap : gaps(arrivals)) {
-      EXPECT_GE(gap, 5ms - kReaderJitter);
-    }
+    EXPECT_GE(median(gaps(arrivals)), 5ms);
     EXPECT_GE(arrivals.back().first - arrivals.front().first,
               5ms * (bytes.size() - 1) - kReaderJitter);
   }
@@ -372,6 +378,7 @@ TEST_F(SerialPortTest, PacedBytesAndLinesLeaveTheirGapsAndEveryByteOnce) {
   for (const auto gap : gaps(arrivals)) {
     EXPECT_GE(gap, 40ms - kReaderJitter);
   }
+  EXPECT_GE(arrivals.back().first - arrivals.front().first, 3 * 40ms - kReaderJitter);
 }
 
 TEST_F(SerialPortTest, ACancelRequestEndsABlockedWrite) {

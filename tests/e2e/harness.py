@@ -330,6 +330,13 @@ class Xvfb:
     def frame(self, window):
         return tuple(int(value) for value in self.x("frame", window).stdout.split())
 
+    def wait_for_frame(self, window, expected, timeout=5):
+        """The window's frame once it is `expected`, or as it is after `timeout`: a window
+        manager frames a new window, and the program fits itself to the frame, a moment after
+        the window first shows."""
+        return wait_until(lambda: self.frame(window) == expected, timeout) and expected \
+            or self.frame(window)
+
     def close_window(self, window):
         self.x("close", window)
 
@@ -338,6 +345,18 @@ class Xvfb:
             if process.poll() is None:
                 os.killpg(process.pid, signal.SIGKILL)
                 process.wait(timeout=5)
+
+
+def mapped_libraries(pid):
+    """The files a process has mapped, by name."""
+    with open(f"/proc/{pid}/maps") as maps:
+        return {os.path.basename(line.split()[-1]) for line in maps if "/" in line}
+
+
+def toolkit_libraries(pid):
+    """The libraries of the window a process has mapped: Qt, X, the window module."""
+    return sorted(name for name in mapped_libraries(pid)
+                  if name.startswith(("libQt", "libxcb", "libX11", "checkfeed-window")))
 
 
 def port_is_free(path):

@@ -20,6 +20,8 @@ class HeadlessRun(harness.Scene):
 
         # The lock file names the program while it holds the port.
         self.assertTrue(self.wait_for_lock_file())
+        # Without a display no part of the window is ever mapped: not Qt, not X, not the module.
+        self.assertEqual(harness.toolkit_libraries(program.pid), [])
         with open(self.lock_file()) as lock:
             self.assertEqual(lock.read(), f"{program.pid:10d}\n")
 
@@ -79,8 +81,10 @@ class LineOptions(harness.Scene):
         self.assertEqual(arrivals.data(), long + short)
         times = [when for when, _ in arrivals.pieces]
         gaps = [(later - earlier) * 1000 for earlier, later in zip(times, times[1:])]
-        self.assertGreaterEqual(min(gaps), 3.0, "a gap shorter than --char-delay")
-        self.assertGreaterEqual(times[len(long) - 1] - times[0], 0.005 * (len(long) - 1) - 0.002)
+        # Stamped when the reader woke, so one late stamp shortens the next gap: the median gap,
+        # and the whole file, are held to the delay.
+        self.assertGreaterEqual(sorted(gaps)[len(gaps) // 2], 5.0, "gaps shorter than --char-delay")
+        self.assertGreaterEqual(times[len(long) - 1] - times[0], 0.005 * (len(long) - 1) - 0.01)
 
         # Stopped in the middle of the next paced send of check1.txt.
         arrivals.wait_for_bytes(len(long) + len(short) + 20, timeout=5)

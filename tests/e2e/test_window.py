@@ -1,7 +1,10 @@
 """The program with a window: placed and sized as designed, failures in one message box while
 the sends keep their beat, and a clean end when the window is closed."""
 
+import os
+import shutil
 import signal
+import tempfile
 
 import harness
 
@@ -19,9 +22,12 @@ class WindowRun(harness.Scene):
         arrivals = harness.Arrivals(self.pty)
         program = self.start(env=display.env)
 
-        form = display.wait_for("Form1", timeout=5)
+        form = display.wait_for("Form1", timeout=10)
         self.assertEqual(len(form), 1)
-        self.assertEqual(display.frame(form[0]), (601, 271, 353, 147))
+        # openbox frames the window, and the program fits itself to the frame, just after it
+        # first shows: wait for that, not for a time.
+        self.assertEqual(display.wait_for_frame(form[0], (601, 271, 353, 147)),
+                         (601, 271, 353, 147))
 
         # check1.txt and check2.txt are missing: the second failure joins the first one's box.
         self.assertEqual(len(display.wait_for("checkfeed: 1 failure", timeout=7)), 1)
@@ -46,9 +52,12 @@ class WindowRun(harness.Scene):
     def test_without_a_window_manager_the_window_is_the_whole_frame(self):
         display = self.open_display(window_manager=False)
         program = self.start(env=display.env)
-        form = display.wait_for("Form1", timeout=5)
+        form = display.wait_for("Form1", timeout=10)
         self.assertEqual(len(form), 1)
-        self.assertEqual(display.frame(form[0]), (601, 271, 353, 147))
+        self.assertEqual(display.wait_for_frame(form[0], (601, 271, 353, 147)),
+                         (601, 271, 353, 147))
+        # The window is the module's: loaded now that a window is shown.
+        self.assertIn("checkfeed-window.so", harness.toolkit_libraries(program.pid))
         display.close_window(form[0])
         self.assert_ends_cleanly(program)
 
@@ -59,7 +68,7 @@ class WindowRun(harness.Scene):
         program.signal(signal.SIGTERM)
         self.assert_ends_cleanly(program)
 
-    def test_no_usable_display_runs_without_a_window(self):
+    def test_no_usable_display_runs_without_a_window_and_maps_no_toolkit(self):
         # An X display that does not answer, and an explicit --no-window.
         display = self.open_display(window_manager=False)
         unreachable = dict(display.env, DISPLAY=":9999")
@@ -70,7 +79,35 @@ class WindowRun(harness.Scene):
                     lambda line: line == 'checkfeed: Cannot open file "check1.txt": '
                                          'No such file or directory', timeout=8))
                 self.assertEqual(display.find("Form1"), [])
+                self.assertEqual(harness.toolkit_libraries(program.pid), [])
+                self.assertEqual(len(program.stderr.texts()), 1, program.stderr.texts())
                 program.signal(signal.SIGHUP)
+                self.assert_ends_cleanly(program)
+
+    def test_a_missing_or_broken_window_module_runs_headless_and_says_so_once(self):
+        display = self.open_display(window_manager=False)
+        folder = tempfile.mkdtemp(prefix="checkfeed-nomodule-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        binary = os.path.join(folder, "checkfeed")
+        shutil.copy(self.binary, binary)
+        for broken in (False, True):
+            with self.subTest(broken=broken):
+                if broken:
+                    with open(os.path.join(folder, "checkfeed-window.so"), "wb") as module:
+                        module.write(b"not a shared object\n" * 200)
+                program = harness.Checkfeed(binary, self.files, self.pty, self.lock_dir,
+                                            env=display.env)
+                self.addCleanup(program.close)
+                self.assertTrue(program.stderr.wait_for(
+                    lambda line: line.startswith('checkfeed: Cannot open file "check1.txt"'), 8))
+                said = program.stderr.texts()
+                self.assertEqual(len(said), 2, said)
+                self.assertTrue(said[0].startswith("checkfeed: no window: "), said)
+                self.assertTrue(said[0].endswith("; running headless"), said)
+                self.assertIn("invalid ELF header" if broken else
+                              "the window module checkfeed-window.so is not installed", said[0])
+                self.assertEqual(display.find("Form1"), [])
+                program.signal(signal.SIGTERM)
                 self.assert_ends_cleanly(program)
 
 

@@ -1,9 +1,8 @@
-#include "shell/Unit1.h"
+#include "shell/window/Unit1.h"
 
 #include <QCoreApplication>
-#include <QTimer>
-
-#include "shell/Events.h"
+#include <array>
+#include <stdexcept>
 
 TForm1* Form1 = nullptr;
 
@@ -12,15 +11,22 @@ namespace {
 // Outer size and place, frame included.
 constexpr QRect kFrame(601, 271, 353, 147);
 
+int StartTimer(const CheckfeedWindowHooks& hooks) {
+  std::array<char, 256> error{};
+  const int fd = hooks.start_timer(hooks.context, error.data(), error.size());
+  if (fd < 0) {
+    throw std::runtime_error(error.data());
+  }
+  return fd;
+}
+
 }  // namespace
 
-TForm1::TForm1(const shell::Options& options, shell::StopSignals& stopSignals, QWidget* owner)
+TForm1::TForm1(const CheckfeedWindowHooks& hooks, QWidget* owner)
     : QWidget(owner),
-      Timer(options.period),
-      signals_(stopSignals),
-      feed_(options, Timer, stopSignals.Fd()),
-      timerNotifier_(Timer.Fd(), QSocketNotifier::Read),
-      stopNotifier_(stopSignals.Fd(), QSocketNotifier::Read),
+      Timer(StartTimer(hooks), QSocketNotifier::Read),
+      hooks_(hooks),
+      stopNotifier_(hooks.stop_fd, QSocketNotifier::Read),
       failures_(this) {
   setWindowTitle(QStringLiteral("Form1"));
   // Without a window manager there is no frame: outer and client are the same. Under one, the
@@ -28,30 +34,27 @@ TForm1::TForm1(const shell::Options& options, shell::StopSignals& stopSignals, Q
   move(kFrame.topLeft());
   resize(kFrame.size());
 
-  connect(&timerNotifier_, &QSocketNotifier::activated, this, &TForm1::TimerTimer);
+  connect(&Timer, &QSocketNotifier::activated, this, &TForm1::TimerTimer);
   connect(&stopNotifier_, &QSocketNotifier::activated, this, &TForm1::StopRequested);
 }
 
 void TForm1::FormShow() {
-  feed_.Show();
+  hooks_.show(hooks_.context);
 }
 
 void TForm1::TimerTimer() {
-  if (!Timer.TakeTick()) {
-    return;
-  }
-  if (const auto failure = feed_.Tick()) {
-    failures_.Add(*failure);
+  if (const char* failure = hooks_.tick(hooks_.context); failure != nullptr) {
+    failures_.Add(failure);
   }
 }
 
 void TForm1::FormClose() {
-  feed_.Close();
+  hooks_.close(hooks_.context);
   QCoreApplication::quit();
 }
 
 void TForm1::StopRequested() {
-  if (signals_.Take() != 0) {
+  if (hooks_.take_stop(hooks_.context) != 0) {
     close();
   }
 }

@@ -1,27 +1,26 @@
 #pragma once
 
 // The main window: empty, titled "Form1". It owns the timer and carries the three events (show,
-// tick, close) to the program; the program's state lives in the serial and feeder modules.
+// tick, close) to the program through its hooks; the program's state lives behind them.
 
 #include <QCloseEvent>
 #include <QShowEvent>
 #include <QSocketNotifier>
 #include <QWidget>
 
-#include "shell/CommandLine.h"
-#include "shell/Events.h"
-#include "shell/FailureBox.h"
-#include "shell/StopSignals.h"
-#include "shell/TickTimer.h"
+#include "shell/WindowModule.h"
+#include "shell/window/FailureBox.h"
 
 class TForm1 final : public QWidget {
   Q_OBJECT
 
  public:
   // The timer starts here, so the first tick comes one period after the window is created.
-  TForm1(const shell::Options& options, shell::StopSignals& stopSignals, QWidget* owner = nullptr);
+  // Throws std::runtime_error when it cannot be started.
+  explicit TForm1(const CheckfeedWindowHooks& hooks, QWidget* owner = nullptr);
 
-  shell::TickTimer Timer;
+  // Fires when a tick is due on the program's beat.
+  QSocketNotifier Timer;
 
  public Q_SLOTS:
   void TimerTimer();
@@ -37,9 +36,7 @@ class TForm1 final : public QWidget {
   void StopRequested();
   void KeepOuterGeometry();
 
-  shell::StopSignals& signals_;
-  shell::Feed feed_;
-  QSocketNotifier timerNotifier_;
+  const CheckfeedWindowHooks& hooks_;
   QSocketNotifier stopNotifier_;
   shell::FailureBox failures_;
   QSize frameMargins_{0, 0};

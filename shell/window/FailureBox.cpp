@@ -1,4 +1,4 @@
-#include "shell/FailureBox.h"
+#include "shell/window/FailureBox.h"
 
 #include <algorithm>
 

@@ -1,0 +1,25 @@
+#pragma once
+
+// The window, when one is wanted and can be had. It is the module checkfeed-window.so, loaded
+// only when a window will be shown, so that without one (a headless machine, --no-window) no
+// toolkit is ever mapped.
+
+#include <optional>
+
+#include "shell/CommandLine.h"
+#include "shell/StopSignals.h"
+
+namespace shell {
+
+// Whether a window is wanted: not --no-window, and a display in the environment whose socket is
+// there (DISPLAY, WAYLAND_DISPLAY), or a QT_QPA_PLATFORM that shows something. Whether that
+// display lets us in is the module's to find out.
+bool WindowWanted(const Options& options);
+
+// Loads the window module and runs the program in its window. Returns the exit code, or nothing
+// when there is no window after all: the module is missing or broken (said once on stderr), or
+// the display does not answer. Then nothing was opened and the program runs headless.
+std::optional<int> RunWindow(int& argc, char** argv, const Options& options,
+                             StopSignals& stopSignals);
+
+}  // namespace shell

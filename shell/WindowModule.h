@@ -1,0 +1,43 @@
+#pragma once
+
+// The boundary between checkfeed and its window, which is a module loaded at run time
+// (checkfeed-window.so) so that the program itself links no toolkit: a machine without a desktop
+// installs and runs it without Qt or X.
+//
+// The module is plain C at its edge: one entry point that takes the program's hooks and returns
+// an exit code. The window owns the timer's notifier and carries the three events (show, tick,
+// close); the program behind the hooks does the work. Every hook returns normally: nothing is
+// thrown across this line.
+
+#include <stddef.h>
+
+extern "C" {
+
+struct CheckfeedWindowHooks {
+  void* context;  // handed back to every hook
+
+  // Starts the beat and returns a descriptor that is readable when a tick is due, or -1 with
+  // `error` (of `errorSize` bytes) saying why. Called once, when the window is created.
+  int (*start_timer)(void* context, char* error, size_t errorSize);
+  // Readable while a stop signal (SIGTERM, SIGINT, SIGHUP) is pending.
+  int stop_fd;
+  // Consumes a pending stop signal; nonzero when there was one.
+  int (*take_stop)(void* context);
+
+  // The window's events. `tick` returns the failure's message when the tick failed (valid until
+  // the next call), otherwise NULL.
+  void (*show)(void* context);
+  const char* (*tick)(void* context);
+  void (*close)(void* context);
+};
+
+// What checkfeed_window_run returns when there is no display it can open: nothing was shown,
+// and the program runs without a window.
+#define CHECKFEED_WINDOW_NO_DISPLAY (-1)
+
+// Shows the window and runs until it is closed. Returns the program's exit code, or
+// CHECKFEED_WINDOW_NO_DISPLAY. The name carries the version of this interface.
+int checkfeed_window_run_v1(int* argc, char** argv, const CheckfeedWindowHooks* hooks);
+typedef int (*CheckfeedWindowRun)(int* argc, char** argv, const CheckfeedWindowHooks* hooks);
+
+}  // extern "C"
