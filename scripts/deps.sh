@@ -10,7 +10,7 @@ packages="
   python3 util-linux mount
   xvfb openbox fonts-dejavu-core
   clang-format
-  systemd man-db
+  systemd man-db dpkg-dev lintian
 "
 
 missing=""
