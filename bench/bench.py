@@ -8,11 +8,14 @@ master and inotify counts the opens of each pty. Prints a table; this is a bench
 import argparse
 import os
 import platform
+import select
 import signal
 import statistics
 import subprocess
 import sys
+import shutil
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
@@ -30,7 +33,7 @@ CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
 class Contender:
-    def __init__(self, name, command, files, env=None):
+    def __init__(self, name, command, files, env=None, watch=True):
         self.name = name
         self.pty = harness.Pty()
         self.folder = tempfile.mkdtemp(prefix="checkfeed-bench-")
@@ -38,8 +41,8 @@ class Contender:
             with open(os.path.join(self.folder, f"check{number}.txt"), "wb") as out:
                 out.write(content)
         self.files = files
-        self.opens = harness.OpenCounter(self.pty.path)
-        self.arrivals = harness.Arrivals(self.pty)
+        self.opens = harness.OpenCounter(self.pty.path) if watch else None
+        self.arrivals = harness.Arrivals(self.pty) if watch else None
         self.command = [part.replace("{PORT}", self.pty.path) for part in command]
         self.env = dict(os.environ if env is None else env, PORT=self.pty.path)
 
@@ -68,13 +71,53 @@ class Contender:
     def stop(self):
         os.killpg(self.process.pid, signal.SIGTERM)
         self.process.wait(timeout=10)
-        self.arrivals.stop()
-        self.opens.close()
+        if self.arrivals:
+            self.arrivals.stop()
+            self.opens.close()
         self.pty.close()
+        shutil.rmtree(self.folder, True)
 
 
-def schedule_figures(contender):
-    bursts = contender.arrivals.bursts(gap=1.0)
+class ManyArrivals:
+    """Timestamps the bytes reaching many ptys' masters on one thread, so that a crowd of readers
+    does not queue for the interpreter and stamp late."""
+
+    def __init__(self, ptys):
+        self.pieces = {pty.master: [] for pty in ptys}
+        for pty in ptys:
+            os.set_blocking(pty.master, False)
+        self.running = True
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        masters = list(self.pieces)
+        while self.running:
+            ready, _, _ = select.select(masters, [], [], 0.05)
+            for master in ready:
+                try:
+                    data = os.read(master, 65536)
+                except (BlockingIOError, OSError):
+                    continue
+                self.pieces[master].append((time.monotonic(), data))
+
+    def stop(self):
+        self.running = False
+        self.thread.join(timeout=2)
+
+    def bursts(self, master, gap=1.0):
+        groups = []
+        for when, data in self.pieces[master]:
+            if groups and when - groups[-1][2] <= gap:
+                groups[-1][1].append(data)
+                groups[-1][2] = when
+            else:
+                groups.append([when, [data], when])
+        return [(first, b"".join(parts)) for first, parts, _ in groups]
+
+
+def schedule_figures(contender, bursts=None):
+    bursts = contender.arrivals.bursts(gap=1.0) if bursts is None else bursts
     order = [1, 2, 3, 4, 5, 6]
     exact = sum(1 for index, (_, data) in enumerate(bursts)
                 if data == contender.files[order[index % 6]])
@@ -98,6 +141,9 @@ def main():
     parser.add_argument("tick_bench")
     parser.add_argument("--rotations", type=int, default=3)
     parser.add_argument("--verbose", action="store_true", help="also print every send's error")
+    parser.add_argument("--instances", type=int, default=32,
+                        help="how many of each run at once in the scale run (default 32)")
+    parser.add_argument("--xwindow", help="the tests' xwindow tool: also time the window's start")
     options = parser.parse_args()
 
     files = {n: (f"CHECK {n}\r\n".encode() + bytes(range(256)) * n) for n in range(1, 7)}
@@ -111,7 +157,7 @@ def main():
     # idle as with a port, trying again only on its ticks.
     away = Contender("port away", [os.path.abspath(options.binary), "--no-window", "--reconnect",
                                    "--port", "/dev/serial/by-id/checkfeed-bench-unplugged"],
-                     files, env)
+                     files, env, watch=False)
     last_send = 5.0 + ((options.rotations - 1) * 8 + 5) * 5.0
     print(f"Running both for {last_send + 3:.0f} s ({options.rotations} rotations)...", flush=True)
     for contender in contenders + [away]:
@@ -156,10 +202,136 @@ def main():
         for name in names:
             errors = " ".join(f"{error:+.2f}" for error in rows[name]["errors"])
             print(f"{name} errors (ms): {errors}")
-    print()
-    sys.stdout.flush()
+    print(flush=True)
+
+    scale(options, files, env)
+    line_options(options, env)
+    if options.xwindow:
+        window_start(options)
     subprocess.run([options.tick_bench, "20"], check=True)
     return 0
+
+
+def scale(options, files, env):
+    """Many instances on one machine, one per pty, headless, against as many shell loops, all at
+    once: a rotation and back to the first file."""
+    count = options.instances
+    print(f"{count} instances of each at once, for 48 s...", flush=True)
+    groups = {
+        "checkfeed": [Contender("checkfeed", [os.path.abspath(options.binary), "--no-window",
+                                              "--port", "{PORT}"], files, env, watch=False)
+                      for _ in range(count)],
+        "shell loop": [Contender("shell loop", ["sh", "-c", SHELL_LOOP], files, env, watch=False)
+                       for _ in range(count)],
+    }
+    everyone = [c for group in groups.values() for c in group]
+    reader = ManyArrivals([c.pty for c in everyone])
+    for contender in everyone:
+        contender.start()
+    time.sleep(2.0)
+    cpu_start = {id(c): c.cpu_seconds() for c in everyone}
+    began = time.monotonic()
+    time.sleep(46.0)
+    minutes = (time.monotonic() - began) / 60.0
+    print(f"{'':24}" + "".join(f"{name:>24}" for name in groups))
+    rows = {}
+    for name, group in groups.items():
+        worst, exact, sends = 0.0, 0, 0
+        for contender in group:
+            figures = schedule_figures(contender, reader.bursts(contender.pty.master))
+            worst, exact, sends = max(worst, figures["max"]), exact + figures["exact"], \
+                sends + figures["sends"]
+        cpu = sum(c.cpu_seconds() - cpu_start[id(c)] for c in group) / minutes * 1000.0
+        rss = sum(c.peak_rss_kib() for c in group) / 1024.0
+        rows[name] = [f"{exact}/{sends}", f"{worst:.2f} ms", f"{cpu:.1f} ms ({cpu / 600:.3f} %)",
+                      f"{cpu / count:.2f} ms", f"{rss:.1f} MB", f"{rss / count:.2f} MB"]
+    reader.stop()
+    for contender in everyone:
+        contender.stop()
+    for index, label in enumerate(["bytes exact (sends)", "schedule error, max",
+                                   "CPU per minute, all", "CPU per minute, each",
+                                   "peak RSS, all", "peak RSS, each"]):
+        print(f"{label:24}" + "".join(f"{rows[name][index]:>24}" for name in groups))
+    print(flush=True)
+
+
+def line_options(options, env):
+    """Pacing and a short period on a pty: the gaps --char-delay 5 and --line-delay 50 leave in
+    a 1 KiB file, and the beat of --period 1000 over a minute."""
+    print("Line options on a pty, for 62 s...", flush=True)
+    kib = bytes((i * 37 + 11) & 0xFF for i in range(1024))
+    lines = b"".join(f"line {n:02d} ".encode() + b"." * 55 + b"\r\n" for n in range(16))
+    binary = os.path.abspath(options.binary)
+    runs = {
+        "char": Contender("char", [binary, "--no-window", "--port", "{PORT}", "--char-delay",
+                                   "5", "--period", "8000"], {1: kib}, env, watch=False),
+        "line": Contender("line", [binary, "--no-window", "--port", "{PORT}", "--line-delay",
+                                   "50", "--period", "8000"], {1: lines}, env, watch=False),
+        "beat": Contender("beat", [binary, "--no-window", "--port", "{PORT}", "--period", "1000",
+                                   "--pause", "0"], {n: b"%d" % n for n in range(1, 7)}, env,
+                          watch=False),
+    }
+    reader = ManyArrivals([c.pty for c in runs.values()])
+    for contender in runs.values():
+        contender.start()
+    time.sleep(62.0)
+    reader.stop()
+    masters = {name: contender.pty.master for name, contender in runs.items()}
+    for contender in runs.values():
+        contender.stop()
+
+    def gap_errors(pieces, delay_ms):
+        times = [when for when, _ in pieces]
+        return sorted((later - earlier) * 1000.0 - delay_ms
+                      for earlier, later in zip(times, times[1:]))
+
+    char = reader.pieces[masters["char"]]
+    char_first = [piece for piece in char if piece[0] - char[0][0] < 6.0]
+    errors = gap_errors(char_first, 5.0)
+    data = b"".join(data for _, data in char_first)
+    print(f"--char-delay 5, 1 KiB: {len(errors)} gaps, error min {errors[0]:+.2f} ms, median "
+          f"{statistics.median(errors):+.2f} ms, max {errors[-1]:+.2f} ms; bytes "
+          f"{'exact' if data == kib else 'NOT exact'}")
+    bursts = reader.bursts(masters["line"], gap=0.02)
+    line_bursts = [burst for burst in bursts if burst[0] - bursts[0][0] < 6.0]
+    errors = gap_errors(line_bursts, 50.0)
+    data = b"".join(data for _, data in line_bursts)
+    print(f"--line-delay 50, 1 KiB in 16 lines: {len(errors)} gaps, error min {errors[0]:+.2f} ms, "
+          f"median {statistics.median(errors):+.2f} ms, max {errors[-1]:+.2f} ms; bytes "
+          f"{'exact' if data == lines else 'NOT exact'}")
+    beat = reader.bursts(masters["beat"], gap=0.2)
+    first = beat[0][0]
+    errors = [abs((when - first) - round(when - first)) * 1000.0 for when, _ in beat]
+    print(f"--period 1000 --pause 0, {len(beat)} sends over {beat[-1][0] - first:.0f} s: "
+          f"schedule error max {max(errors):.2f} ms, median {statistics.median(errors):.2f} ms")
+    print(flush=True)
+
+
+def window_start(options):
+    """Start to window shown: from exec until Form1 is on the screen of a private Xvfb."""
+    os.environ["CHECKFEED_XWINDOW"] = options.xwindow
+    display = harness.Xvfb(window_manager=False)
+    times = []
+    try:
+        for _ in range(15):
+            pty = harness.Pty()
+            runtime = tempfile.mkdtemp(prefix="checkfeed-bench-runtime-")
+            started = time.monotonic()
+            program = subprocess.Popen([os.path.abspath(options.binary), "--port", pty.path],
+                                       env=dict(display.env, XDG_RUNTIME_DIR=runtime),
+                                       stderr=subprocess.DEVNULL, cwd=runtime)
+            harness.wait_until(lambda: display.find("Form1"), 10, step=0.001)
+            times.append((time.monotonic() - started) * 1000.0)
+            program.send_signal(signal.SIGTERM)
+            program.wait(timeout=10)
+            pty.close()
+            shutil.rmtree(runtime, True)
+    finally:
+        display.close()
+    print(f"Window: start to window shown, median of {len(times)}: "
+          f"{statistics.median(times):.1f} ms (best {min(times):.1f}); found by polling the X "
+          f"server, so a few ms late", flush=True)
+    print()
 
 
 def machine():
