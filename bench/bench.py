@@ -106,14 +106,7 @@ class ManyArrivals:
         self.thread.join(timeout=2)
 
     def bursts(self, master, gap=1.0):
-        groups = []
-        for when, data in self.pieces[master]:
-            if groups and when - groups[-1][2] <= gap:
-                groups[-1][1].append(data)
-                groups[-1][2] = when
-            else:
-                groups.append([when, [data], when])
-        return [(first, b"".join(parts)) for first, parts, _ in groups]
+        return harness.group_bursts(self.pieces[master], gap)
 
 
 def schedule_figures(contender, bursts=None):
@@ -280,25 +273,20 @@ def line_options(options, env):
     for contender in runs.values():
         contender.stop()
 
-    def gap_errors(pieces, delay_ms):
+    def report_gaps(label, pieces, delay_ms, sent):
+        """The gaps between pieces against the delay, from the first send (its first 6 s)."""
+        pieces = [piece for piece in pieces if piece[0] - pieces[0][0] < 6.0]
         times = [when for when, _ in pieces]
-        return sorted((later - earlier) * 1000.0 - delay_ms
-                      for earlier, later in zip(times, times[1:]))
+        errors = sorted((later - earlier) * 1000.0 - delay_ms
+                        for earlier, later in zip(times, times[1:]))
+        exact = b"".join(data for _, data in pieces) == sent
+        print(f"{label}: {len(errors)} gaps, error min {errors[0]:+.2f} ms, median "
+              f"{statistics.median(errors):+.2f} ms, max {errors[-1]:+.2f} ms; bytes "
+              f"{'exact' if exact else 'NOT exact'}")
 
-    char = reader.pieces[masters["char"]]
-    char_first = [piece for piece in char if piece[0] - char[0][0] < 6.0]
-    errors = gap_errors(char_first, 5.0)
-    data = b"".join(data for _, data in char_first)
-    print(f"--char-delay 5, 1 KiB: {len(errors)} gaps, error min {errors[0]:+.2f} ms, median "
-          f"{statistics.median(errors):+.2f} ms, max {errors[-1]:+.2f} ms; bytes "
-          f"{'exact' if data == kib else 'NOT exact'}")
-    bursts = reader.bursts(masters["line"], gap=0.02)
-    line_bursts = [burst for burst in bursts if burst[0] - bursts[0][0] < 6.0]
-    errors = gap_errors(line_bursts, 50.0)
-    data = b"".join(data for _, data in line_bursts)
-    print(f"--line-delay 50, 1 KiB in 16 lines: {len(errors)} gaps, error min {errors[0]:+.2f} ms, "
-          f"median {statistics.median(errors):+.2f} ms, max {errors[-1]:+.2f} ms; bytes "
-          f"{'exact' if data == lines else 'NOT exact'}")
+    report_gaps("--char-delay 5, 1 KiB", reader.pieces[masters["char"]], 5.0, kib)
+    report_gaps("--line-delay 50, 1 KiB in 16 lines", reader.bursts(masters["line"], gap=0.02),
+                50.0, lines)
     beat = reader.bursts(masters["beat"], gap=0.2)
     first = beat[0][0]
     errors = [abs((when - first) - round(when - first)) * 1000.0 for when, _ in beat]

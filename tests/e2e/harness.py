@@ -64,6 +64,19 @@ class Pty:
         self.hang_up()
 
 
+def group_bursts(pieces, gap):
+    """(time, bytes) pieces grouped where more than `gap` seconds separate them: one burst per
+    send, as (time of its first byte, its bytes)."""
+    groups = []
+    for when, data in pieces:
+        if groups and when - groups[-1][2] <= gap:
+            groups[-1][1].append(data)
+            groups[-1][2] = when
+        else:
+            groups.append([when, [data], when])
+    return [(first, b"".join(parts)) for first, parts, _ in groups]
+
+
 class Arrivals:
     """Timestamps every byte that reaches the master, on a thread of its own.
 
@@ -126,15 +139,7 @@ class Arrivals:
     def bursts(self, gap=1.0):
         """Groups arrivals separated by more than `gap` seconds: one burst per send."""
         with self.lock:
-            pieces = list(self.pieces)
-        groups = []
-        for when, data in pieces:
-            if groups and when - groups[-1][2] <= gap:
-                groups[-1][1].append(data)
-                groups[-1][2] = when
-            else:
-                groups.append([when, [data], when])
-        return [(first, b"".join(parts)) for first, parts, _ in groups]
+            return group_bursts(list(self.pieces), gap)
 
     def wait_for_bursts(self, count, timeout, gap=1.0):
         """Waits until `count` bursts have arrived and the last one is over."""
