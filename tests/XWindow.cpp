@@ -86,7 +86,15 @@ bool WindowManagerRuns(Display* display) {
   return set;
 }
 
+// Windows come and go while we walk the tree (a message box closing, a frame being made): a
+// request about one that is gone fails with BadWindow, and Xlib's default handler would end
+// this tool with status 1. The calls report the failure instead, and the walk goes on.
+int IgnoreError(Display* /*display*/, XErrorEvent* /*error*/) {
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  XSetErrorHandler(IgnoreError);
   if (argc == 2 && std::string(argv[1]) == "wm") {
     Display* display = XOpenDisplay(nullptr);
     const bool runs = display != nullptr && WindowManagerRuns(display);
@@ -113,7 +121,11 @@ int main(int argc, char** argv) {
   } else if (command == "frame") {
     const Window frame = TopLevel(display, std::strtoul(argv[2], nullptr, 0));
     XWindowAttributes attributes{};
-    XGetWindowAttributes(display, frame, &attributes);
+    if (XGetWindowAttributes(display, frame, &attributes) == 0) {
+      std::fputs("xwindow: no such window\n", stderr);
+      XCloseDisplay(display);
+      return 1;
+    }
     std::printf("%d %d %d %d\n", attributes.x, attributes.y,
                 attributes.width + 2 * attributes.border_width,
                 attributes.height + 2 * attributes.border_width);
