@@ -202,7 +202,9 @@ WriteResult Port::Write(std::span<const std::byte> bytes) {
   return result;
 }
 
-std::string Open(const PortOptions& options, int cancelFd) {
+// Opens the port into PortHandle. Returns why it could not, or "" and in `mismatch` which
+// settings did not take.
+std::string Open(const PortOptions& options, int cancelFd, std::string& mismatch) {
   const std::string& device = options.device;
   const std::string cannot = "Cannot open port " + Quoted(device) + ": ";
 
@@ -233,14 +235,11 @@ std::string Open(const PortOptions& options, int cancelFd) {
   ::ioctl(fd.Get(), TIOCEXCL);
 
   SetModemLines(fd.Get(), options.line);
-  const std::string mismatch = Configure(fd.Get(), options);
+  mismatch = Configure(fd.Get(), options);
   SetModemLines(fd.Get(), options.line);
 
   PortHandle.reset(new Port(device, std::move(fd), std::move(lock), cancelFd, options));
   EverOpened = true;
-  if (!mismatch.empty()) {
-    return "Port " + Quoted(device) + " did not take every setting: " + mismatch;
-  }
   return {};
 }
 
@@ -250,10 +249,14 @@ std::string OpenPort(const PortOptions& options, int cancelFd) {
   Away = false;
   EverOpened = false;
   HintGiven = false;
-  std::string message = Open(options, cancelFd);
+  std::string mismatch;
+  std::string message = Open(options, cancelFd, mismatch);
   if (!PortHandle && options.reconnect) {
     Away = true;
     message += "; trying again at each tick";
+  }
+  if (!mismatch.empty()) {
+    message = "Port " + Quoted(options.device) + " did not take every setting: " + mismatch;
   }
   return message;
 }
@@ -289,14 +292,15 @@ std::string ReopenPort() {
     return {};
   }
   const bool before = EverOpened;
-  const std::string message = Open(Wanted, WantedCancelFd);
+  std::string mismatch;
+  Open(Wanted, WantedCancelFd, mismatch);
   if (!PortHandle) {
     return {};  // not back yet: absent, busy, or still being set up
   }
   Away = false;
   std::string back = "Port " + Quoted(Wanted.device) + (before ? " is back" : " is open");
-  if (!message.empty()) {
-    back += "; " + message;
+  if (!mismatch.empty()) {
+    back += ", but did not take every setting: " + mismatch;
   }
   return back;
 }

@@ -56,7 +56,7 @@ class Port {
   WriteResult Write(std::span<const std::byte> bytes);
 
  private:
-  friend std::string Open(const PortOptions& options, int cancelFd);
+  friend std::string Open(const PortOptions& options, int cancelFd, std::string& mismatch);
   Port(std::string device, Descriptor fd, LockFile lock, int cancelFd, const PortOptions& options);
 
   // Writes all of `bytes` and drains, adding to `result`. False when it stopped short.
