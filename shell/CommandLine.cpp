@@ -12,6 +12,28 @@
 namespace shell {
 namespace {
 
+// An option without a value, and its one-letter form if it has one.
+struct SwitchOption {
+  const char* name;
+  const char* shortName;
+  void (*set)(Options& options);
+};
+
+const SwitchOption kSwitchOptions[] = {
+    {"--no-window", nullptr, [](Options& options) { options.window = false; }},
+    {"--reconnect", nullptr, [](Options& options) { options.port.reconnect = true; }},
+    {"--verbose", "-v", [](Options& options) { options.verbose = true; }},
+};
+
+const SwitchOption* FindSwitchOption(const std::string& argument) {
+  for (const SwitchOption& option : kSwitchOptions) {
+    if (argument == option.name || (option.shortName != nullptr && argument == option.shortName)) {
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
 // An option that takes a value: its name, what it calls the value in --help, what it accepts
 // (for the message about a bad value), and how it sets Options. `apply` returns false for a
 // value it does not accept.
@@ -181,16 +203,8 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments) {
       line.action = CommandLine::Action::Version;
       return line;
     }
-    if (argument == "--no-window") {
-      options.window = false;
-      continue;
-    }
-    if (argument == "--reconnect") {
-      options.port.reconnect = true;
-      continue;
-    }
-    if (argument == "--verbose" || argument == "-v") {
-      options.verbose = true;
+    if (const SwitchOption* option = FindSwitchOption(argument)) {
+      option->set(options);
       continue;
     }
     if (!argument.starts_with("--")) {
@@ -202,8 +216,7 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments) {
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
     const auto* option = FindValueOption(name);
-    if (option == nullptr && equals != std::string::npos &&
-        (name == "--no-window" || name == "--reconnect" || name == "--verbose")) {
+    if (option == nullptr && equals != std::string::npos && FindSwitchOption(name) != nullptr) {
       return bad(name + " takes no value");
     }
     if (option == nullptr) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -107,7 +108,7 @@ int StartTimer(void* context, char* error, size_t errorSize) {
     session.feed.emplace(session.options, *session.timer, session.stopSignals.Fd());
     return session.timer->Fd();
   } catch (const std::exception& failure) {
-    snprintf(error, errorSize, "%s", failure.what());
+    std::snprintf(error, errorSize, "%s", failure.what());
     return -1;
   }
 }

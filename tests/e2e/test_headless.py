@@ -3,6 +3,7 @@ file, and a clean end on SIGTERM."""
 
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -97,7 +98,7 @@ class Demo(harness.Scene):
         script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
                               "demo.py")
         folder = tempfile.mkdtemp(prefix="checkfeed-demo-test-")
-        self.addCleanup(harness.shutil.rmtree, folder, True)
+        self.addCleanup(shutil.rmtree, folder, True)
         demo = subprocess.run([sys.executable, script, self.binary, "--files", "1"],
                               env=dict(os.environ, TMPDIR=folder), capture_output=True,
                               text=True, timeout=30)

@@ -1,9 +1,11 @@
 """Unattended runs: a USB adapter unplugged and plugged in again, a port busy at start, output
 whose reader goes away, and the service unit run as systemd would run it."""
 
+import fcntl
 import os
 import re
 import shlex
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -110,7 +112,7 @@ class BusyAtStart(harness.Scene):
         for pty in (self.pty, other):
             holder = os.open(pty.path, os.O_RDWR | os.O_NOCTTY)
             self.addCleanup(os.close, holder)
-            harness.fcntl.flock(holder, harness.fcntl.LOCK_EX | harness.fcntl.LOCK_NB)
+            fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
             held.append(holder)
         arrivals = [harness.Arrivals(self.pty), harness.Arrivals(other)]
         with_it = self.start("--no-window", "--reconnect", "--port", self.pty.path)
@@ -120,7 +122,7 @@ class BusyAtStart(harness.Scene):
             lambda line: line == busy.format(self.pty.path) + "; trying again at each tick", 3))
         self.assertTrue(without.stderr.wait_for(lambda line: line == busy.format(other.path), 3))
         for holder in held:
-            harness.fcntl.flock(holder, harness.fcntl.LOCK_UN)
+            fcntl.flock(holder, fcntl.LOCK_UN)
 
         self.assertEqual([data for _, data in arrivals[0].wait_for_bursts(2, timeout=12)],
                          [b"one", b"two"])
@@ -153,10 +155,10 @@ class Service(harness.Scene):
 
     def test_the_unit_verifies_and_its_command_feeds_the_port(self):
         build = os.environ.get("CHECKFEED_BUILD_DIR")
-        if not build or harness.shutil.which("systemd-analyze") is None:
+        if not build or shutil.which("systemd-analyze") is None:
             self.skipTest("needs the build directory and systemd-analyze")
         prefix = tempfile.mkdtemp(prefix="checkfeed-install-")
-        self.addCleanup(harness.shutil.rmtree, prefix, True)
+        self.addCleanup(shutil.rmtree, prefix, True)
         subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
                        capture_output=True, timeout=60)
         units = os.path.join(prefix, "lib", "systemd", "system")
