@@ -21,8 +21,9 @@
 #include <vector>
 
 #include "feeder/CheckCycle.h"
-#include "serial/Descriptor.h"
 #include "serial/Port.h"
+#include "serial/posix/Descriptor.h"
+#include "serial/posix/LockFile.h"
 
 namespace {
 

@@ -1,14 +1,9 @@
 #include "feeder/CheckCycle.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <span>
 #include <thread>
 
-#include "serial/Descriptor.h"
+#include "feeder/CheckFile.h"
 #include "serial/Port.h"
 #include "serial/SystemError.h"
 
@@ -34,37 +29,36 @@ using serial::Quoted;
 
 // Reads the whole of the file `name` into SendBuffer and closes it. Returns its size.
 std::size_t ReadIntoSendBuffer(const std::string& name) {
-  // O_NONBLOCK: opening a FIFO must not wait for a writer (it is refused below).
-  const serial::Descriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!file) {
-    Fail("Cannot open file", name, ErrorText(errno));
+  CheckFile file(name);
+  if (file.OpenError() != 0) {
+    Fail("Cannot open file", name, ErrorText(file.OpenError()));
   }
-  struct stat status {};
-  if (::fstat(file.Get(), &status) != 0) {
-    Fail("Cannot read file", name, ErrorText(errno));
+  const CheckFile::Status status = file.Stat();
+  if (status.error != 0) {
+    Fail("Cannot read file", name, ErrorText(status.error));
   }
   // A FIFO or device would block or never end; a directory has nothing to send.
-  if (!S_ISREG(status.st_mode)) {
+  if (!status.regular) {
     Fail("Cannot send file", name, "not a regular file");
   }
-  const std::int64_t size = status.st_size;
-  if (size > static_cast<std::int64_t>(SendBuffer.size())) {
+  if (status.size > static_cast<std::int64_t>(SendBuffer.size())) {
     Fail("Cannot send file", name,
-         std::to_string(size) + " bytes is more than the " + std::to_string(SendBuffer.size()) +
-             " bytes one send can hold");
+         std::to_string(status.size) + " bytes is more than the " +
+             std::to_string(SendBuffer.size()) + " bytes one send can hold");
   }
 
-  const auto wanted = static_cast<std::size_t>(size);
+  const auto wanted = static_cast<std::size_t>(status.size);
   std::size_t got = 0;
   while (got < wanted) {
-    const ssize_t count = ::read(file.Get(), SendBuffer.data() + got, wanted - got);
+    int error = 0;
+    const std::int64_t count = file.Read(std::span(SendBuffer).subspan(got, wanted - got), error);
     if (count > 0) {
       got += static_cast<std::size_t>(count);
     } else if (count == 0) {
       Fail("Cannot read file", name,
            "it ended after " + std::to_string(got) + " of " + std::to_string(wanted) + " bytes");
-    } else if (errno != EINTR) {
-      Fail("Cannot read file", name, ErrorText(errno));
+    } else {
+      Fail("Cannot read file", name, ErrorText(error));
     }
   }
   return wanted;

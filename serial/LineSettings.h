@@ -1,12 +1,11 @@
 #pragma once
 
-// The line settings and time-outs a port is given, as plain records, and their translation to
-// termios. Only settings that mean something to a Linux tty are kept.
-
-#include <termios.h>
+// The line settings and time-outs a port is given, as plain records that each platform
+// translates into its own (termios on Linux, the DCB and COMMTIMEOUTS on Windows).
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace serial {
 
@@ -56,19 +55,21 @@ struct Pacing {
   bool Any() const { return afterByte.count() > 0 || afterLineFeed.count() > 0; }
 };
 
-// Whether termios has a constant for the speed (B9600 ...); other speeds are set on their own
-// (see Speed.h).
-bool IsStandardSpeed(unsigned baudRate);
 // Bytes per second the line carries with these settings (start bit, data, parity, stop bits).
 unsigned BytesPerSecond(const LineSettings& settings);
 
-// `current` made raw (no translation of any byte, no echo, no signals) and then given
-// `settings` and `timeouts`. A speed without a constant is marked BOTHER (CBAUDEX), to be set
-// afterwards with SetOtherSpeed. Throws std::invalid_argument for a value termios cannot express.
-termios ToTermios(termios current, const LineSettings& settings, const Timeouts& timeouts);
+// What a device did not take of the settings it was given, in one line for the user:
+// "speed 115200 (wanted 9600), CRTSCTS on". Each platform names its own settings.
+class Mismatch {
+ public:
+  void Speed(unsigned actual, unsigned wanted);
+  void Item(std::string item);
+  // A setting that is on or off: "CRTSCTS on" when it is on and should not be.
+  void Flag(const std::string& name, bool wanted, bool actual);
+  std::string Text() const;
 
-// What of `wanted` the device did not take, as "speed 115200 (wanted 9600), CRTSCTS on", or ""
-// when every setting that matters took.
-std::string DescribeMismatch(const termios& wanted, const termios& actual);
+ private:
+  std::vector<std::string> items_;
+};
 
 }  // namespace serial

@@ -4,10 +4,13 @@
 
 namespace serial {
 
-// The operating system's text for an errno value, e.g. "No such file or directory".
+// The operating system's text for one of its error numbers (errno on Linux, GetLastError() on
+// Windows), e.g. "No such file or directory", without a closing full stop.
 std::string ErrorText(int error);
 
 // Puts a name in double quotes, the way every message of the program names files and devices.
-std::string Quoted(const std::string& name);
+inline std::string Quoted(const std::string& name) {
+  return '"' + name + '"';
+}
 
 }  // namespace serial

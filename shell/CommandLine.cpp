@@ -1,13 +1,9 @@
 #include "shell/CommandLine.h"
 
-#include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "shell/Platform.h"
 
 namespace shell {
 namespace {
@@ -71,9 +67,9 @@ bool ReadOnOff(const std::string& value, bool& on) {
 }
 
 const ValueOption kValueOptions[] = {
-    {"--port", "a DEVICE", "give a path such as /dev/ttyUSB0, or COMn (n from 1)",
+    {"--port", "a DEVICE", serial::PortDeviceAccepts(),
      [](const std::string& value, Options& options) {
-       options.port.device = PortDevice(value);
+       options.port.device = serial::PortDevice(value);
        return !options.port.device.empty();
      }},
     {"--dir", "a DIR", "give a directory",
@@ -170,20 +166,6 @@ const ValueOption* FindValueOption(const std::string& name) {
 
 }  // namespace
 
-std::string PortDevice(const std::string& value) {
-  if (value.size() > 3 && std::equal(value.begin(), value.begin() + 3, "COM",
-                                     [](char a, char b) { return std::toupper(a) == b; })) {
-    unsigned number = 0;
-    const char* end = value.data() + value.size();
-    const auto [rest, error] = std::from_chars(value.data() + 3, end, number);
-    if (error == std::errc{} && rest == end && number >= 1 && value[3] != '0') {
-      return "/dev/ttyS" + std::to_string(number - 1);
-    }
-    return {};
-  }
-  return value.starts_with('/') ? value : std::string{};
-}
-
 CommandLine ParseCommandLine(std::span<const char* const> arguments) {
   CommandLine line;
   Options& options = line.options;
@@ -244,15 +226,8 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments) {
 
 std::string CheckOptions(const Options& options) {
   if (!options.dir.empty()) {
-    struct stat status {};
-    if (::stat(options.dir.c_str(), &status) != 0) {
-      return "--dir \"" + options.dir + "\": " + std::strerror(errno);
-    }
-    if (!S_ISDIR(status.st_mode)) {
-      return "--dir \"" + options.dir + "\": not a directory";
-    }
-    if (::access(options.dir.c_str(), R_OK | X_OK) != 0) {
-      return "--dir \"" + options.dir + "\": " + std::strerror(errno);
+    if (const std::string problem = DirectoryProblem(options.dir); !problem.empty()) {
+      return "--dir \"" + options.dir + "\": " + problem;
     }
   }
   return {};
@@ -275,10 +250,8 @@ parity, one stop bit, no flow control, DTR and RTS off. After check6.txt one
 tick sends nothing and waits 10 seconds; then the rotation starts again.
 
 Options:
-  --port DEVICE  the serial port: a path such as /dev/ttyUSB0 or
-                 /dev/serial/by-id/..., or COMn for /dev/ttyS<n-1>.
-                 Default: COM1, that is /dev/ttyS0.
-  --dir DIR      read the check files from DIR. Default: the current directory.
+)" + PortHelp() +
+         R"(  --dir DIR      read the check files from DIR. Default: the current directory.
   --no-window    run without a window even when a display is available.
   --reconnect    when the port is absent or busy at start, or goes away (an
                  unplugged USB adapter), let it go and open it again at the
@@ -316,9 +289,8 @@ program is reported on stderr and nothing is sent. A failure that repeats
 unchanged is reported the first time, then counted: at most one line every
 10 minutes, and one when it stops.
 
-Close the window, or send SIGTERM, SIGINT or SIGHUP, to stop: the port is
-closed and its lock released.
-
+)" + StopHelp() +
+         R"(
 Exit status: 0 stopped normally, 1 fatal failure, 2 bad command line.
 )";
 }

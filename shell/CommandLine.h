@@ -28,10 +28,6 @@ struct CommandLine {
 // Reads the arguments after the program's name.
 CommandLine ParseCommandLine(std::span<const char* const> arguments);
 
-// The device a --port value names: "COMn" (any case) is /dev/ttyS<n-1>; an absolute path is
-// itself. Returns "" for anything else.
-std::string PortDevice(const std::string& value);
-
 // Checks what can only be checked on this machine (that --dir is a directory the program can
 // read). Returns "" or what is wrong, for a bad command line.
 std::string CheckOptions(const Options& options);

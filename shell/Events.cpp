@@ -1,23 +1,23 @@
 #include "shell/Events.h"
 
 #include <exception>
-#include <iostream>
 
 #include "feeder/CheckCycle.h"
 #include "serial/Port.h"
+#include "shell/Platform.h"
 
 namespace shell {
 
-Feed::Feed(const Options& options, const TickTimer& timer, int stopFd)
-    : options_(options), stopFd_(stopFd), record_(options.verbose, stdout) {
+Feed::Feed(const Options& options, const TickTimer& timer, serial::WakeHandle stop)
+    : options_(options), stop_(stop), record_(options.verbose, stdout) {
   feeder::PauseLength = options.pause;
-  feeder::Pause = [&timer, stopFd](std::chrono::milliseconds length) {
-    WaitUntil(timer.Due() + length, stopFd);
+  feeder::Pause = [&timer, stop](std::chrono::milliseconds length) {
+    WaitUntil(timer.Due() + length, stop);
   };
 }
 
 void Feed::Show() {
-  if (const std::string message = serial::OpenPort(options_.port, stopFd_); !message.empty()) {
+  if (const std::string message = serial::OpenPort(options_.port, stop_); !message.empty()) {
     PrintFailure(message);
   }
 }
@@ -63,7 +63,7 @@ void Feed::Report(const std::vector<std::string>& lines) {
 }
 
 void PrintFailure(const std::string& message) {
-  std::cerr << "checkfeed: " << message << std::endl;
+  WriteOut(stderr, "checkfeed: " + message + "\n");
 }
 
 }  // namespace shell

@@ -17,8 +17,8 @@ namespace shell {
 class Feed {
  public:
   // Makes the pause tick end its pause counted from when the tick was due on `timer`, and end
-  // it at once when `stopFd` becomes readable; a long write ends early the same way.
-  Feed(const Options& options, const TickTimer& timer, int stopFd);
+  // it at once when `stop` becomes ready; a long write ends early the same way.
+  Feed(const Options& options, const TickTimer& timer, serial::WakeHandle stop);
 
   // Show: opens the port. Why there is no port, or what it did not take, goes to stderr: nothing
   // is shown in a window for it.
@@ -34,7 +34,7 @@ class Feed {
   void Report(const std::vector<std::string>& lines);
 
   const Options& options_;
-  int stopFd_;
+  serial::WakeHandle stop_;
   FailureLog failures_;
   TickLog record_;
 };

@@ -1,10 +1,12 @@
 #pragma once
 
-// SIGTERM, SIGINT and SIGHUP end the program through its normal close path. They are blocked
-// and read from a signalfd, so they are seen by the event loop, and a long write or the pause
-// can watch the same descriptor to stop early.
+// Stop requests end the program through its normal close path, so the port is always closed and
+// its locks released. On Linux they are SIGTERM, SIGINT and SIGHUP, blocked and read from a
+// signalfd (shell/posix/StopSignals.cpp); on Windows, Ctrl+C, Ctrl+Break, closing the console,
+// logoff and shutdown (shell/win32/StopSignals.cpp). Either way the event loop, a long write and
+// the pause all watch the same handle and stop at once.
 
-#include "serial/Descriptor.h"
+#include "serial/Wait.h"
 
 namespace shell {
 
@@ -15,15 +17,16 @@ class StopSignals {
   StopSignals();
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
+  ~StopSignals();
 
-  // Readable while a stop signal is pending.
-  int Fd() const { return fd_.Get(); }
+  // Ready while a stop request is pending.
+  serial::WakeHandle Wake() const { return wake_.Get(); }
 
-  // Consumes one pending stop signal and returns its number, or 0 if none was pending.
-  int Take();
+  // Consumes a pending stop request; true when there was one.
+  bool Take();
 
  private:
-  serial::Descriptor fd_;
+  serial::OwnedWake wake_;
 };
 
 }  // namespace shell

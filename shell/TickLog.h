@@ -23,9 +23,6 @@ std::string IsoTime(WallClock::time_point when);
 // What a tick did, in words: "check4.txt 265 bytes sent in 276.4 ms".
 std::string DescribeTick(const feeder::TickRecord& tick, bool failed);
 
-// Whether `fd` is the stream systemd's JOURNAL_STREAM names.
-bool IsJournal(int fd);
-
 class TickLog {
  public:
   // Writes nothing unless `enabled`.

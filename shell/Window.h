@@ -1,8 +1,7 @@
 #pragma once
 
-// The window, when one is wanted and can be had. It is the module checkfeed-window.so, loaded
-// only when a window will be shown, so that without one (a headless machine, --no-window) no
-// toolkit is ever mapped.
+// The window, when one is wanted and can be had. The window carries the program's events through
+// the hooks of shell/WindowModule.h, whichever window it is (see shell/WindowLoader.h).
 
 #include <optional>
 

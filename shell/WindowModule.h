@@ -10,17 +10,24 @@
 // thrown across this line.
 
 #include <stddef.h>
+#include <stdint.h>
 
 extern "C" {
+
+// Something the window's event loop waits for: a file descriptor that becomes readable on Linux,
+// a waitable HANDLE that becomes signalled on Windows.
+struct CheckfeedWake {
+  intptr_t native;
+};
 
 struct CheckfeedWindowHooks {
   void* context;  // handed back to every hook
 
-  // Starts the beat and returns a descriptor that is readable when a tick is due, or -1 with
+  // Starts the beat and returns what is ready when a tick is due, or a `native` of -1 with
   // `error` (of `errorSize` bytes) saying why. Called once, when the window is created.
-  int (*start_timer)(void* context, char* error, size_t errorSize);
-  // Readable while a stop signal (SIGTERM, SIGINT, SIGHUP) is pending.
-  int stop_fd;
+  CheckfeedWake (*start_timer)(void* context, char* error, size_t errorSize);
+  // Ready while a stop request (SIGTERM, SIGINT, SIGHUP; Ctrl+C on Windows) is pending.
+  CheckfeedWake stop;
   // Consumes a pending stop signal; nonzero when there was one.
   int (*take_stop)(void* context);
 

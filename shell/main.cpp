@@ -1,46 +1,48 @@
 // checkfeed: feeds check1.txt ... check6.txt to a serial port on a steady beat.
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <exception>
-#include <iostream>
-#include <span>
+#include <string>
+#include <vector>
 
 #include "serial/Port.h"
 #include "shell/CommandLine.h"
 #include "shell/Events.h"
 #include "shell/Headless.h"
+#include "shell/Platform.h"
 #include "shell/StopSignals.h"
 #include "shell/Window.h"
 
 int main(int argc, char** argv) {
-  const shell::CommandLine line =
-      shell::ParseCommandLine(std::span<const char* const>(argv + 1, argv + argc));
+  const std::vector<std::string> arguments = shell::Arguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) {
+    pointers.push_back(argument.c_str());
+  }
+  const shell::CommandLine line = shell::ParseCommandLine(pointers);
   switch (line.action) {
     case shell::CommandLine::Action::Help:
-      std::cout << shell::Usage();
+      shell::WriteOut(stdout, shell::Usage());
       return 0;
     case shell::CommandLine::Action::Version:
-      std::cout << shell::VersionText();
+      shell::WriteOut(stdout, shell::VersionText());
       return 0;
     case shell::CommandLine::Action::Bad:
-      std::cerr << "checkfeed: " << line.error << "\n\n"
-                << shell::Synopsis() << "Try 'checkfeed --help' for more.\n";
+      shell::WriteOut(stderr, "checkfeed: " + line.error + "\n\n" + shell::Synopsis() +
+                                  "Try 'checkfeed --help' for more.\n");
       return 2;
     case shell::CommandLine::Action::Run:
       break;
   }
   if (const std::string error = shell::CheckOptions(line.options); !error.empty()) {
-    std::cerr << "checkfeed: " << error << "\n";
+    shell::WriteOut(stderr, "checkfeed: " + error + "\n");
     return 2;
   }
   // The check files are named relative to the working directory, as they are without --dir.
-  if (!line.options.dir.empty() && ::chdir(line.options.dir.c_str()) != 0) {
-    std::cerr << "checkfeed: --dir \"" << line.options.dir << "\": " << std::strerror(errno)
-              << "\n";
-    return 2;
+  if (!line.options.dir.empty()) {
+    if (const std::string why = shell::ChangeDirectory(line.options.dir); !why.empty()) {
+      shell::WriteOut(stderr, "checkfeed: --dir \"" + line.options.dir + "\": " + why + "\n");
+      return 2;
+    }
   }
 
   try {

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <thread>
 
-#include "serial/Descriptor.h"
+#include "serial/Wait.h"
 #include "shell/TickTimer.h"
 
 namespace {
@@ -24,18 +22,17 @@ TEST(TickTimerTest, TicksMissedWhileBusyComeAsOneTickAndTheGridHolds) {
   EXPECT_GT(due, created + 40ms);  // the latest point of the grid that passed, not the first
 
   // The next tick is due exactly one period later, however late this one ran.
-  ASSERT_TRUE(shell::WaitUntil(due + 25ms, -1));
+  ASSERT_TRUE(shell::WaitUntil(due + 25ms, serial::WakeHandle()));
   ASSERT_TRUE(timer.TakeTick());
   EXPECT_EQ(timer.Due() - due, 20ms);
 }
 
 TEST(TickTimerTest, AWaitEndsEarlyWhenStopIsRequested) {
-  const serial::Descriptor stop(::eventfd(0, EFD_CLOEXEC));
-  EXPECT_TRUE(shell::WaitUntil(shell::Clock::now() + 5ms, stop.Get()));
+  serial::WakeEvent stop;
+  EXPECT_TRUE(shell::WaitUntil(shell::Clock::now() + 5ms, stop.Handle()));
 
-  const std::uint64_t one = 1;
-  ASSERT_EQ(::write(stop.Get(), &one, sizeof one), 8);
-  EXPECT_FALSE(shell::WaitUntil(shell::Clock::now() + 60s, stop.Get()));
+  stop.Raise();
+  EXPECT_FALSE(shell::WaitUntil(shell::Clock::now() + 60s, stop.Handle()));
 }
 
 }  // namespace

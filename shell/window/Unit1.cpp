@@ -11,13 +11,18 @@ namespace {
 // Outer size and place, frame included.
 constexpr QRect kFrame(601, 271, 353, 147);
 
-int StartTimer(const CheckfeedWindowHooks& hooks) {
+// On Linux what the program waits for is a file descriptor.
+qintptr Descriptor(CheckfeedWake wake) {
+  return static_cast<qintptr>(wake.native);
+}
+
+qintptr StartTimer(const CheckfeedWindowHooks& hooks) {
   std::array<char, 256> error{};
-  const int fd = hooks.start_timer(hooks.context, error.data(), error.size());
-  if (fd < 0) {
+  const CheckfeedWake timer = hooks.start_timer(hooks.context, error.data(), error.size());
+  if (timer.native < 0) {
     throw std::runtime_error(error.data());
   }
-  return fd;
+  return Descriptor(timer);
 }
 
 }  // namespace
@@ -26,7 +31,7 @@ TForm1::TForm1(const CheckfeedWindowHooks& hooks, QWidget* owner)
     : QWidget(owner),
       Timer(StartTimer(hooks), QSocketNotifier::Read),
       hooks_(hooks),
-      stopNotifier_(hooks.stop_fd, QSocketNotifier::Read),
+      stopNotifier_(Descriptor(hooks.stop), QSocketNotifier::Read),
       failures_(this) {
   setWindowTitle(QStringLiteral("Form1"));
   // Without a window manager there is no frame: outer and client are the same. Under one, the

@@ -1,15 +1,18 @@
 """Runs the real checkfeed against pseudo-terminals, for the end-to-end tests and the bench.
 
-With no arguments the program opens /dev/ttyS0. It is started in a private mount namespace where
-a pty is bound over /dev/ttyS0 and a directory of the test's own over /run/lock, so it never
-touches this machine's real port or lock files. Every process started here is bounded in time and
-killed when its test ends.
+The program is a parameter: checkfeed itself, or checkfeed.exe, run under Wine (see Target). With
+no arguments the program opens COM1. On Linux that is /dev/ttyS0, and the program is started in a
+private mount namespace where a pty is bound over /dev/ttyS0 and a directory of the test's own
+over /run/lock, so it never touches this machine's real port or lock files. Under Wine, COM1 is a
+link the test points at its pty, in a Wine prefix where this machine's serial ports do not exist
+(tests/wine). Every process started here is bounded in time and killed when its test ends.
 """
 
 import ctypes
 import errno
 import fcntl
 import os
+import re
 import select
 import shutil
 import signal
@@ -37,10 +40,10 @@ def wait_until(condition, timeout, step=0.02):
         time.sleep(step)
 
 
-def require_namespaces():
+def require_namespaces(bind_ttys0=True):
     if os.geteuid() != 0:
         raise unittest.SkipTest("needs root for a private mount namespace")
-    if not os.path.exists("/dev/ttyS0"):
+    if bind_ttys0 and not os.path.exists("/dev/ttyS0"):
         raise unittest.SkipTest("no /dev/ttyS0 to bind a pty over")
     for tool in ("unshare", "mount"):
         if shutil.which(tool) is None:
@@ -160,10 +163,17 @@ class Arrivals:
         return time.monotonic() - self._last()
 
 
-class Lines:
-    """Collects a stream's lines with the time each arrived."""
+# What Wine itself may write to a program's stderr: its own diagnostics, and the dump of its
+# server's objects when the server ends.
+WINE_NOISE = re.compile(r"^([0-9a-f]{4}:(err|fixme|warn|trace):|0x[0-9a-f]+:|wine: |it looks like "
+                        r"wine32|multiarch needs|execute \"dpkg|apt-get install wine32)")
 
-    def __init__(self, stream):
+
+class Lines:
+    """Collects a stream's lines with the time each arrived. `noise` matches lines to leave out."""
+
+    def __init__(self, stream, noise=None):
+        self.noise = noise
         self.lines = []
         self.lock = threading.Lock()
         self.thread = threading.Thread(target=self._run, args=(stream,), daemon=True)
@@ -173,8 +183,11 @@ class Lines:
         if stream is None:
             return
         for line in iter(stream.readline, b""):
+            text = line.decode(errors="replace").rstrip("\r\n")  # Windows ends lines with CR LF
+            if self.noise and self.noise.match(text):
+                continue
             with self.lock:
-                self.lines.append((time.monotonic(), line.decode(errors="replace").rstrip("\n")))
+                self.lines.append((time.monotonic(), text))
 
     def texts(self):
         with self.lock:
@@ -190,10 +203,12 @@ class Lines:
 
 class Link:
     """A symlink to a pty, repointed as /dev/serial/by-id/... is when a USB adapter is unplugged
-    and plugged in again (maybe as another device)."""
+    and plugged in again (maybe as another device). Under Wine a COM name is such a link."""
 
-    def __init__(self, folder, pty):
-        self.path = os.path.join(folder, "usb-serial-adapter-if00")
+    def __init__(self, folder, pty, name="usb-serial-adapter-if00"):
+        self.path = os.path.join(folder, name)
+        if os.path.lexists(self.path):
+            os.unlink(self.path)
         os.symlink(pty.path, self.path)
 
     def unplug(self, pty):
@@ -204,21 +219,62 @@ class Link:
         os.symlink(pty.path, self.path)
 
 
-class Checkfeed:
-    """The real binary in a private mount namespace: `pty` over /dev/ttyS0, `lock_dir` over
-    /run/lock (where /var/lock points), `workdir` as its current directory. With
-    `output="gone"` its stdout and stderr are pipes whose reader has already gone away. `setup`
-    is more shell to run in the namespace first, ending in "&& "."""
+class Target:
+    """The program under test, and what differs between its two builds: checkfeed on Linux, or
+    checkfeed.exe under Wine (through tests/wine/wine.sh, in the prefix tests/wine/prefix.sh
+    made; CHECKFEED_WINE and CHECKFEED_WINE_DIR name them)."""
 
-    def __init__(self, binary, workdir, pty, lock_dir, args=(), env=None, timeout=120,
+    def __init__(self, program):
+        self.program = os.path.abspath(program)
+        self.windows = program.endswith(".exe")
+        if self.windows:
+            self.wine = os.environ["CHECKFEED_WINE"]
+            self.ports = os.path.join(os.environ["CHECKFEED_WINE_DIR"], "ports")
+        self.default_port = "COM1" if self.windows else "/dev/ttyS0"
+        # Ctrl+C under Wine: SIGTERM ends a Windows program there without its close path.
+        self.stop = signal.SIGINT if self.windows else signal.SIGTERM
+        # The system's words for a missing file and for a device that went away.
+        self.missing = "File not found" if self.windows else "No such file or directory"
+        self.gone = "Not ready" if self.windows else "Input/output error"
+        self.noise = WINE_NOISE if self.windows else None
+        # How much later than it was started the program may begin: Wine takes a moment.
+        self.startup = 2.0 if self.windows else 0.0
+
+    def command(self, args=()):
+        return [self.wine, self.program, *args] if self.windows else [self.program, *args]
+
+    def port(self, folder, pty, number):
+        """A port the program is given by name, as a link to `pty` that a test can repoint:
+        (its --port value, its name in messages, the Link). On Linux a link such as
+        /dev/serial/by-id/... in `folder`; under Wine the COM name `number`."""
+        if self.windows:
+            return f"COM{number}", f"COM{number}", Link(self.ports, pty, f"com{number}")
+        link = Link(folder, pty)
+        return link.path, link.path, link
+
+
+class Checkfeed:
+    """The real program with `pty` as COM1, `workdir` as its current directory. On Linux it runs
+    in a private mount namespace with `pty` over /dev/ttyS0 and `lock_dir` over /run/lock (where
+    /var/lock points); under Wine COM1 is linked to `pty`. With `output="gone"` its stdout and
+    stderr are pipes whose reader has already gone away. `setup` is more shell to run in the
+    namespace first, ending in "&& ". `program` is a Target, or the path of a Linux binary."""
+
+    def __init__(self, program, workdir, pty, lock_dir, args=(), env=None, timeout=120,
                  wrapper=(), output="pipe", setup=""):
-        require_namespaces()
-        script = (
-            'mount --bind "$1" /dev/ttyS0 && mount --bind "$2" /run/lock && '
-            f'{setup}shift 2 && exec "$@"'
-        )
-        command = ["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh",
-                   pty.path, lock_dir, *wrapper, binary, *args]
+        target = program if isinstance(program, Target) else Target(program)
+        require_namespaces(bind_ttys0=not target.windows)
+        self.com1 = None
+        if target.windows:
+            self.com1 = Link(target.ports, pty, "com1")
+            command = [*wrapper, *target.command(args)]
+        else:
+            script = (
+                'mount --bind "$1" /dev/ttyS0 && mount --bind "$2" /run/lock && '
+                f'{setup}shift 2 && exec "$@"'
+            )
+            command = ["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh",
+                       pty.path, lock_dir, *wrapper, *target.command(args)]
         environment = dict(os.environ if env is None else env)
         self.runtime_dir = None
         if "XDG_RUNTIME_DIR" not in environment:
@@ -235,8 +291,8 @@ class Checkfeed:
                                         stderr=streams, start_new_session=True)
         if output == "gone":
             os.close(streams)
-        self.stdout = Lines(self.process.stdout)
-        self.stderr = Lines(self.process.stderr)
+        self.stdout = Lines(self.process.stdout, target.noise)
+        self.stderr = Lines(self.process.stderr, target.noise)
         # Whatever happens to the test, the program does not outlive this bound.
         self.watchdog = threading.Timer(timeout, self.kill)
         self.watchdog.daemon = True
@@ -277,6 +333,8 @@ class Checkfeed:
         for stream in (self.process.stdout, self.process.stderr):
             if stream is not None:
                 stream.close()
+        if self.com1 and os.path.islink(self.com1.path):
+            os.unlink(self.com1.path)
         if self.runtime_dir:
             shutil.rmtree(self.runtime_dir, True)
 
@@ -420,9 +478,10 @@ class OpenCounter:
 
 
 class Scene(unittest.TestCase):
-    """A test with a scratch directory, a pty and a lock directory, all cleaned up after."""
+    """A test with a scratch directory, a pty and a lock directory, all cleaned up after, against
+    the program main() was given (`target`)."""
 
-    binary = None
+    target = None
 
     def setUp(self):
         self.workdir = tempfile.mkdtemp(prefix="checkfeed-e2e-")
@@ -439,10 +498,22 @@ class Scene(unittest.TestCase):
             out.write(content)
         return content
 
+    @property
+    def binary(self):
+        return self.target.program
+
+    def linux_only(self, why):
+        if self.target.windows:
+            self.skipTest(f"Linux only: {why}")
+
     def start(self, *args, **options):
-        program = Checkfeed(self.binary, self.files, self.pty, self.lock_dir, args, **options)
+        program = Checkfeed(self.target, self.files, self.pty, self.lock_dir, args, **options)
         self.addCleanup(program.close)
         return program
+
+    def stop(self, program):
+        """Asks the program to stop, as a user would: SIGTERM, or Ctrl+C on Windows."""
+        program.signal(self.target.stop)
 
     def lock_file(self):
         return os.path.join(self.lock_dir, "LCK..ttyS0")
@@ -454,14 +525,15 @@ class Scene(unittest.TestCase):
         code, took = program.wait(timeout=10)
         self.assertEqual(code, 0, f"exit code; stderr: {program.stderr.texts()}")
         self.assertLess(took, within, "time to end after the stop request")
-        self.assertFalse(os.path.exists(self.lock_file()), "lock file left behind")
+        self.assertEqual(os.listdir(self.lock_dir), [], "lock file left behind")
         self.assertTrue(port_is_free(self.pty.path), "port still held")
 
 
 def main():
-    """Runs the tests of the calling script with the binary given as its first argument. Exits
-    with 1 on failure, 77 (skipped, for CTest) when every test was skipped."""
-    Scene.binary = os.path.abspath(sys.argv.pop(1))
+    """Runs the tests of the calling script against the program given as its first argument
+    (checkfeed, or checkfeed.exe to run under Wine). Exits with 1 on failure, 77 (skipped, for
+    CTest) when every test was skipped."""
+    Scene.target = Target(sys.argv.pop(1))
     program = unittest.main(exit=False, verbosity=2)
     result = program.result
     if not result.wasSuccessful():

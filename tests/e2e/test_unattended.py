@@ -23,16 +23,23 @@ def lock_name(pty):
 
 class Unplug(harness.Scene):
     """check1.txt goes out at 5 s; the adapter is unplugged at 6 s, so the tick at 10 s meets a
-    dead line; it is plugged in again at 11 s, as another device, with other settings."""
+    dead line; it is plugged in again at 11 s, as another device, with other settings. Under
+    Wine the adapter is COM12: from COM10 on a port opens only by its \\.\ name."""
+
+    def locks(self, *ptys):
+        return [] if self.target.windows else [lock_name(pty) for pty in ptys]
 
     def unplug_and_replug(self, *args):
         sent = {n: self.write_check(n, f"check {n}\r\n".encode() + bytes(range(40 * n)))
                 for n in range(1, 7)}
-        link = harness.Link(self.workdir, self.pty)
+        port, self.port_name, link = self.target.port(self.workdir, self.pty, 12)
+        self.addCleanup(lambda: os.path.lexists(link.path) and os.unlink(link.path))
         arrivals = harness.Arrivals(self.pty)
-        program = self.start("--no-window", "--port", link.path, *args)
-        self.assertEqual([data for _, data in arrivals.wait_for_bursts(1, timeout=8)], [sent[1]])
-        self.assertEqual(os.listdir(self.lock_dir), [lock_name(self.pty)])
+        program = self.start("--no-window", "--port", port, *args)
+        first = arrivals.wait_for_bursts(1, timeout=8)
+        self.assertEqual([data for _, data in first], [sent[1]])
+        self.first_send = first[0][0]
+        self.assertEqual(os.listdir(self.lock_dir), self.locks(self.pty))
         arrivals.stop()
         link.unplug(self.pty)
         self.assertTrue(program.stderr.wait_for(lambda line: "check2.txt" in line or "lost" in line,
@@ -52,53 +59,60 @@ class Unplug(harness.Scene):
         return program, link, replugged, back, opens, sent
 
     def test_with_reconnect_an_unplugged_adapter_is_let_go_and_taken_back(self):
-        program, link, replugged, back, _, sent = self.unplug_and_replug("--reconnect",
-                                                                          "--verbose")
+        # A line of its own, which the replugged adapter must get again, and a gap after each
+        # line feed.
+        program, link, replugged, back, _, sent = self.unplug_and_replug(
+            "--reconnect", "--verbose", "--baud", "19200", "--framing", "8N2", "--line-delay", "30")
         # Let go at once, every lock with it.
         self.assertEqual(os.listdir(self.lock_dir), [])
         bursts = back.wait_for_bursts(2, timeout=12)
         self.assertEqual([data for _, data in bursts], [sent[3], sent[4]])
-        self.assertAlmostEqual(bursts[0][0] - program.started, 15.0, delta=0.5,
+        self.assertAlmostEqual(bursts[0][0] - self.first_send, 10.0, delta=0.5,
                                msg="not the first tick after the return")
+        # check3.txt holds two line feeds before its end: two gaps (the reader may stamp a piece
+        # up to 10 ms late).
+        pieces = [when for when, _ in back.pieces if when < bursts[1][0]]
+        self.assertGreaterEqual(pieces[-1] - pieces[0], 2 * 0.030 - 0.010, "no gaps after the replug")
 
         attributes = termios.tcgetattr(replugged.master)
-        self.assertEqual(attributes[4:6], [termios.B9600, termios.B9600])
+        self.assertEqual(attributes[4:6], [termios.B19200, termios.B19200])
+        self.assertEqual(attributes[2] & termios.CSTOPB, termios.CSTOPB)
         self.assertEqual(attributes[1] & termios.OPOST, 0)
         self.assertEqual(attributes[2] & termios.CRTSCTS, 0)
-        self.assertEqual(os.listdir(self.lock_dir), [lock_name(replugged)])
+        self.assertEqual(os.listdir(self.lock_dir), self.locks(replugged))
 
-        port = f'checkfeed: Port "{link.path}"'
+        port = f'checkfeed: Port "{self.port_name}"'
         self.assertEqual(program.stderr.texts(),
-                         [f"{port} lost: Input/output error; reopening when it comes back",
+                         [f"{port} lost: {self.target.gone}; reopening when it comes back",
                           f"{port} is back"])
         records = [RECORD.match(line) for line in program.stdout.texts()]
         self.assertTrue(all(records), program.stdout.texts())
         said = [re.sub(r"in [0-9.]+ ms", "in T ms", record.group(1)) for record in records]
         self.assertEqual(said, [f"check1.txt {len(sent[1])} bytes sent in T ms",
                                 "check2.txt not sent: failed",
-                                f'Port "{link.path}" is back',
+                                f'Port "{self.port_name}" is back',
                                 f"check3.txt {len(sent[3])} bytes sent in T ms",
                                 f"check4.txt {len(sent[4])} bytes sent in T ms"])
-        program.signal(signal.SIGTERM)
+        self.stop(program)
         self.assertEqual(program.wait(timeout=5)[0], 0)
         self.assertEqual(os.listdir(self.lock_dir), [])
         self.assertTrue(harness.port_is_free(replugged.path))
 
     def test_without_reconnect_the_port_is_never_reopened(self):
         program, link, _, back, opens, sent = self.unplug_and_replug()
-        time.sleep(program.started + 16.5 - time.monotonic())  # past the tick at 15 s
+        time.sleep(self.first_send + 11.5 - time.monotonic())  # past the tick at 15 s
         self.assertEqual(back.data(), b"")
         self.assertEqual(opens.count(), 0)
         # The dead port is reported once, with what --reconnect would do; its repeats are counted.
         self.assertEqual(program.stderr.texts(), [
-            f'checkfeed: Cannot send file "check2.txt" to port "{link.path}": Input/output error '
-            f"(0 of {len(sent[2])} bytes sent); the device went away: --reconnect would reopen it "
-            "when it comes back"])
-        program.signal(signal.SIGTERM)
+            f'checkfeed: Cannot send file "check2.txt" to port "{self.port_name}": '
+            f"{self.target.gone} (0 of {len(sent[2])} bytes sent); the device went away: "
+            "--reconnect would reopen it when it comes back"])
+        self.stop(program)
         self.assertEqual(program.wait(timeout=5)[0], 0)
         self.assertEqual(len(program.stderr.texts()), 2)
         self.assertTrue(program.stderr.texts()[1].startswith(
-            f'checkfeed: Cannot send to port "{link.path}": Input/output error '
+            f'checkfeed: Cannot send to port "{self.port_name}": {self.target.gone} '
             "(again 1 time in the last "), program.stderr.texts())
 
 

@@ -8,8 +8,4 @@ std::string ErrorText(int error) {
   return std::strerror(error);
 }
 
-std::string Quoted(const std::string& name) {
-  return '"' + name + '"';
-}
-
 }  // namespace serial

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "serial/Descriptor.h"
+#include "serial/posix/Descriptor.h"
 
 namespace testing_support {
 

@@ -1,4 +1,4 @@
-#include "serial/Speed.h"
+#include "serial/posix/Speed.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -15,11 +14,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "serial/LineSettings.h"
-#include "serial/LockFile.h"
 #include "serial/Port.h"
-#include "serial/Speed.h"
-#include "tests/TestSupport.h"
+#include "serial/posix/LockFile.h"
+#include "serial/posix/Speed.h"
+#include "serial/posix/Termios.h"
+#include "tests/posix/TestSupport.h"
 
 namespace {
 
@@ -142,12 +141,42 @@ TEST(LineSettingsTest, TranslatesEveryFieldAndNamesWhatDidNotTake) {
   EXPECT_EQ(serial::ToTermios(termios{}, odd, {}).c_cflag & (PARENB | PARODD | CMSPAR),
             tcflag_t{PARENB | PARODD | CMSPAR});
 
+  const auto mismatch = [](const termios& wanted, const termios& actual) {
+    serial::Mismatch found;
+    serial::DescribeMismatch(wanted, actual, found);
+    return found.Text();
+  };
   const termios wanted = serial::ToTermios(termios{}, serial::PortSettings, serial::PortTimeouts);
-  EXPECT_EQ(serial::DescribeMismatch(wanted, wanted), "");
+  EXPECT_EQ(mismatch(wanted, wanted), "");
   termios actual = wanted;
   cfsetospeed(&actual, B115200);
   actual.c_cflag |= CRTSCTS;
-  EXPECT_EQ(serial::DescribeMismatch(wanted, actual), "speed 115200 (wanted 9600), CRTSCTS on");
+  EXPECT_EQ(mismatch(wanted, actual), "speed 115200 (wanted 9600), CRTSCTS on");
+}
+
+TEST_F(SerialPortTest, UnderXonXoffWhatTheDeviceSentIsDiscardedBeforeEachSend) {
+  // We read nothing: unread input must not pile up until the device's XON is lost in it.
+  serial::PortOptions options{.device = pty_.SlavePath()};
+  options.line.xonXoffOutput = true;
+  ASSERT_EQ(serial::OpenPort(options), "");
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs root to look at the held port's input queue";
+  }
+  const serial::Descriptor look(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+  const auto unread = [&look] {
+    int count = -1;
+    ::ioctl(look.Get(), FIONREAD, &count);
+    return count;
+  };
+  const std::string input(100, 'y');
+  ASSERT_EQ(::write(pty_.Master(), input.data(), input.size()), 100);
+  for (int wait = 0; wait < 100 && unread() < 100; ++wait) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(unread(), 100);
+  EXPECT_EQ(serial::PortHandle->Write(AsBytes("x")).written, 1U);
+  EXPECT_EQ(unread(), 0);
+  EXPECT_EQ(pty_.ReadAvailable(20ms), "x");
 }
 
 TEST_F(SerialPortTest, AnAbsentDeviceOrANonTerminalLeavesNoPort) {
@@ -351,10 +380,27 @@ TEST_F(SerialPortTest, PacedBytesAndLinesLeaveTheirGapsAndEveryByteOnce) {
   const std::string bytes = "AB\nCD" + PatternBytes(45, 9);
   {
     BackgroundReader reader(pty_.Master());
+    // Signals arrive all the while, and none of them cuts a gap short.
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    struct sigaction previous {};
+    ::sigaction(SIGUSR1, &action, &previous);
+    std::atomic<bool> writing{true};
+    const pthread_t writer = ::pthread_self();
+    std::thread storm([&] {
+      while (writing) {
+        ::pthread_kill(writer, SIGUSR1);
+        std::this_thread::sleep_for(200us);
+      }
+    });
     const auto started = Clock::now();
     const serial::WriteResult result = serial::PortHandle->Write(AsBytes(bytes));
+    const auto took = Clock::now() - started;
+    writing = false;
+    storm.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
     // The last byte has its gap too: a file that follows at once must not close it up.
-    EXPECT_GE(Clock::now() - started, 5ms * bytes.size());
+    EXPECT_GE(took, 5ms * bytes.size());
     EXPECT_EQ(result.written, bytes.size());
     EXPECT_EQ(reader.WaitFor(bytes.size()), bytes);  // the first byte once, all in order
     const auto arrivals = reader.Arrivals();
@@ -368,27 +414,38 @@ TEST_F(SerialPortTest, PacedBytesAndLinesLeaveTheirGapsAndEveryByteOnce) {
   // A line at a time: the line goes out whole, then the gap.
   options.pacing = {.afterByte = 0ms, .afterLineFeed = 40ms};
   ASSERT_EQ(serial::OpenPort(options), "");
-  const std::string lines = "first line\r\nsecond\n\nlast, no line feed";
-  BackgroundReader reader(pty_.Master());
-  EXPECT_EQ(serial::PortHandle->Write(AsBytes(lines)).written, lines.size());
-  EXPECT_EQ(reader.WaitFor(lines.size()), lines);
-  const auto arrivals = reader.Arrivals();
-  ASSERT_EQ(arrivals.size(), 4U);
-  EXPECT_EQ(arrivals[0].second, 12U);
-  for (const auto gap : gaps(arrivals)) {
-    EXPECT_GE(gap, 40ms - kReaderJitter);
+  {
+    const std::string lines = "first line\r\nsecond\n\nlast, no line feed";
+    BackgroundReader reader(pty_.Master());
+    EXPECT_EQ(serial::PortHandle->Write(AsBytes(lines)).written, lines.size());
+    EXPECT_EQ(reader.WaitFor(lines.size()), lines);
+    const auto arrivals = reader.Arrivals();
+    ASSERT_EQ(arrivals.size(), 4U);
+    EXPECT_EQ(arrivals[0].second, 12U);
+    for (const auto gap : gaps(arrivals)) {
+      EXPECT_GE(gap, 40ms - kReaderJitter);
+    }
+    EXPECT_GE(arrivals.back().first - arrivals.front().first, 3 * 40ms - kReaderJitter);
   }
-  EXPECT_GE(arrivals.back().first - arrivals.front().first, 3 * 40ms - kReaderJitter);
+  serial::ClosePort();
+
+  // A file that ends in a line feed keeps its gap after it, before the write returns.
+  options.pacing = {.afterByte = 0ms, .afterLineFeed = 100ms};
+  ASSERT_EQ(serial::OpenPort(options), "");
+  BackgroundReader last(pty_.Master());
+  EXPECT_EQ(serial::PortHandle->Write(AsBytes("one line\n")).written, 9U);
+  const auto returned = Clock::now();
+  ASSERT_EQ(last.WaitFor(9), "one line\n");
+  EXPECT_GE(returned - last.Arrivals().back().first, 100ms - 3 * kReaderJitter);
 }
 
 TEST_F(SerialPortTest, ACancelRequestEndsABlockedWrite) {
-  const serial::Descriptor cancel(::eventfd(0, EFD_CLOEXEC));
-  ASSERT_EQ(serial::OpenPort(pty_.SlavePath(), cancel.Get()), "");
+  serial::WakeEvent cancel;
+  ASSERT_EQ(serial::OpenPort(pty_.SlavePath(), cancel.Handle()), "");
   // Nobody reads the master, so the write blocks once the pty is full.
   std::thread stopper([&] {
     std::this_thread::sleep_for(200ms);
-    const std::uint64_t one = 1;
-    ASSERT_EQ(::write(cancel.Get(), &one, sizeof one), 8);
+    cancel.Raise();
   });
   const std::string data = PatternBytes(1 << 20, 5);
   const serial::WriteResult result = serial::PortHandle->Write(AsBytes(data));
@@ -401,15 +458,13 @@ TEST_F(SerialPortTest, ACancelRequestEndsABlockedWrite) {
 
   // A paced write ends at its next gap, not after the gaps of the whole file.
   pty_.ReadAvailable(50ms);
-  std::uint64_t count = 0;
-  ASSERT_EQ(::read(cancel.Get(), &count, sizeof count), 8);
+  cancel.Clear();
   serial::PortOptions paced{.device = pty_.SlavePath()};
   paced.pacing.afterByte = 1000ms;
-  ASSERT_EQ(serial::OpenPort(paced, cancel.Get()), "");
+  ASSERT_EQ(serial::OpenPort(paced, cancel.Handle()), "");
   std::thread slowStopper([&] {
     std::this_thread::sleep_for(100ms);
-    const std::uint64_t one = 1;
-    ASSERT_EQ(::write(cancel.Get(), &one, sizeof one), 8);
+    cancel.Raise();
   });
   const auto started = std::chrono::steady_clock::now();
   const serial::WriteResult stopped = serial::PortHandle->Write(AsBytes("paced for a minute"));

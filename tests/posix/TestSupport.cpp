@@ -1,4 +1,4 @@
-#include "tests/TestSupport.h"
+#include "tests/posix/TestSupport.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,6 +1,6 @@
-#include "serial/LockFile.h"
+#include "serial/posix/LockFile.h"
 
-#include "serial/Descriptor.h"
+#include "serial/posix/Descriptor.h"
 
 #include <fcntl.h>
 #include <signal.h>

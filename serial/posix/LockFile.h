@@ -5,9 +5,12 @@
 
 #include <string>
 
-#include "serial/Descriptor.h"
+#include "serial/posix/Descriptor.h"
 
 namespace serial {
+
+// Where lock files are kept: /var/lock. Tests point it at a directory of their own.
+extern std::string LockDirectory;
 
 class LockFile {
  public:

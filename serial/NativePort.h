@@ -1,0 +1,41 @@
+#pragma once
+
+// The platform's side of an open port: what serial/posix/NativePort.cpp (termios, lock files)
+// and serial/win32/NativePort.cpp (the DCB) each provide. The rest of the port (pacing, when to
+// reopen, what to tell the user) is the same on both, in Port.cpp.
+
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "serial/Port.h"
+#include "serial/Wait.h"
+
+namespace serial {
+
+// An open, configured device, held exclusively until it is destroyed.
+class NativePort {
+ public:
+  virtual ~NativePort() = default;
+
+  // Writes all of `bytes` and waits until the device has sent them, as a synchronous write does,
+  // adding what it wrote to `result`. Stops early, and returns false, when the device fails or
+  // the cancel handle given at open becomes ready.
+  virtual bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result) = 0;
+
+  // Drops what the device sent and nobody read.
+  virtual void DiscardInput() = 0;
+};
+
+struct OpenedPort {
+  std::unique_ptr<NativePort> port;  // null when it could not be opened
+  std::string failure;               // why not, e.g. "No such file or directory"
+  std::string mismatch;              // which settings it did not take, or ""
+};
+
+// Takes the device `options` name for this program alone, opens it and gives it the options'
+// line. `cancel` ends a write under way when it becomes ready.
+OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel);
+
+}  // namespace serial

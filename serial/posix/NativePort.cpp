@@ -1,0 +1,231 @@
+// The port on Linux: a tty opened exclusively (UUCP lock file, flock, TIOCEXCL), given its line
+// through termios, written until every byte is out and then drained.
+
+#include "serial/NativePort.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <utility>
+
+#include "serial/SystemError.h"
+#include "serial/posix/Descriptor.h"
+#include "serial/posix/LockFile.h"
+#include "serial/posix/Poll.h"
+#include "serial/posix/Speed.h"
+#include "serial/posix/Termios.h"
+
+namespace serial {
+
+std::string LockDirectory = "/var/lock";
+
+namespace {
+
+// Sets DTR and RTS as the settings want them. Linux raises both on every open and on leaving
+// speed B0, so this runs right after the open and again after the settings are applied.
+// Devices without modem lines (pseudo-terminals among them) refuse with ENOTTY or EINVAL.
+void SetModemLines(int fd, const LineSettings& settings) {
+  int raise = (settings.dtr ? TIOCM_DTR : 0) | (settings.rts ? TIOCM_RTS : 0);
+  int lower = (settings.dtr ? 0 : TIOCM_DTR) | (settings.rts ? 0 : TIOCM_RTS);
+  if (lower != 0) {
+    ::ioctl(fd, TIOCMBIC, &lower);
+  }
+  if (raise != 0) {
+    ::ioctl(fd, TIOCMBIS, &raise);
+  }
+}
+
+// Applies the settings and reads them back. Returns what did not take, or "".
+std::string Configure(int fd, const PortOptions& options) {
+  termios current{};
+  if (::tcgetattr(fd, &current) != 0) {
+    return "cannot read its settings: " + ErrorText(errno);
+  }
+  const termios wanted = ToTermios(current, options.line, options.timeouts);
+  // tcsetattr reports success when any one change was applied, so only the read-back counts.
+  if (::tcsetattr(fd, TCSANOW, &wanted) != 0) {
+    return "cannot apply its settings: " + ErrorText(errno);
+  }
+  const unsigned baudRate = options.line.baudRate;
+  if (!IsStandardSpeed(baudRate)) {
+    if (const int error = SetOtherSpeed(fd, baudRate); error != 0) {
+      return "speed " + std::to_string(baudRate) + ": " + ErrorText(error);
+    }
+  }
+  termios actual{};
+  if (::tcgetattr(fd, &actual) != 0) {
+    return "cannot read its settings back: " + ErrorText(errno);
+  }
+  Mismatch mismatch;
+  // The driver rounds a speed it cannot make exactly to the nearest one it can.
+  if (const unsigned speed = ReadSpeed(fd); !IsStandardSpeed(baudRate) && speed != baudRate) {
+    mismatch.Speed(speed, baudRate);
+  }
+  DescribeMismatch(wanted, actual, mismatch);
+  return mismatch.Text();
+}
+
+class PosixPort final : public NativePort {
+ public:
+  PosixPort(Descriptor fd, LockFile lock, WakeHandle cancel, const LineSettings& line)
+      : fd_(std::move(fd)),
+        lock_(std::move(lock)),
+        cancel_(cancel),
+        bytesPerSecond_(std::max(1U, BytesPerSecond(line))) {}
+
+  ~PosixPort() override {
+    ::ioctl(fd_.Get(), TIOCNXCL);
+    // A write cut short leaves bytes in the driver, and close() on a real port would wait up to
+    // its closing_wait (30 s by default) to send them.
+    if (unsent_) {
+      ::tcflush(fd_.Get(), TCOFLUSH);
+    }
+    fd_.Reset();
+    lock_.Release();
+  }
+
+  bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result) override {
+    unsent_ = !WriteAll(bytes, result);
+    return !unsent_;
+  }
+
+  void DiscardInput() override { ::tcflush(fd_.Get(), TCIFLUSH); }
+
+ private:
+  bool WriteAll(std::span<const std::byte> bytes, WriteResult& result) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const std::span<const std::byte> rest = bytes.subspan(done);
+      const ssize_t count = ::write(fd_.Get(), rest.data(), rest.size());
+      if (count > 0) {
+        done += static_cast<std::size_t>(count);
+        result.written += static_cast<std::size_t>(count);
+      } else if (count < 0 && errno == EINTR) {
+        continue;
+      } else if (count < 0 && errno == EAGAIN) {
+        if (!WaitWritable()) {
+          result.cancelled = true;
+          return false;
+        }
+      } else {
+        result.error = count < 0 ? errno : EIO;
+        return false;
+      }
+    }
+    const int drained = Drain();
+    result.cancelled = drained < 0;
+    result.error = std::max(drained, 0);
+    return drained == 0;
+  }
+
+  // Waits until the device can take more bytes. False when cancelled.
+  bool WaitWritable() {
+    std::array<pollfd, 2> fds{{{.fd = fd_.Get(), .events = POLLOUT, .revents = 0},
+                               {.fd = cancel_ ? static_cast<int>(cancel_.NativeValue()) : -1,
+                                .events = POLLIN,
+                                .revents = 0}}};
+    PollFor(fds, std::nullopt);
+    return (fds[1].revents & POLLIN) == 0;
+  }
+
+  // Waits until the driver's queue is on the wire. Returns an errno value, or -1 when cancelled.
+  int Drain() {
+    // tcdrain() cannot be interrupted by a stop request and a full driver queue takes seconds at
+    // 9600 baud, so wait on the queue's fill level and leave only the last bytes to tcdrain().
+    int queued = 0;
+    while (::ioctl(fd_.Get(), TIOCOUTQ, &queued) == 0 && queued > 0) {
+      const auto needed = static_cast<unsigned>(queued) * 1000U / bytesPerSecond_;
+      const auto pause = std::chrono::milliseconds(std::clamp(needed, 1U, 100U));
+      if (WaitForAny(std::span(&cancel_, 1), Clock::now() + pause)) {
+        return -1;
+      }
+    }
+    while (::tcdrain(fd_.Get()) != 0) {
+      if (errno != EINTR) {
+        return errno;
+      }
+    }
+    return 0;
+  }
+
+  Descriptor fd_;
+  LockFile lock_;
+  WakeHandle cancel_;
+  unsigned bytesPerSecond_;
+  bool unsent_ = false;  // a write was cut short: what the driver still holds is not wanted
+};
+
+}  // namespace
+
+OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
+  const std::string& device = options.device;
+
+  // Lock device file. It comes before open(): every open of a tty raises DTR and RTS, even on a
+  // port another program is using. The lock's name follows a symlink (/dev/serial/by-id/...) to
+  // the device it points to now.
+  LockFile lock;
+  if (std::string busy = lock.Acquire(LockDirectory, device); !busy.empty()) {
+    return {.port = nullptr, .failure = busy, .mismatch = {}};
+  }
+
+  // O_NONBLOCK: open() must not wait for carrier, and writes must not block past a stop
+  // request (see WriteAll). O_NOCTTY: a hang-up must not send us SIGHUP.
+  Descriptor fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
+    return {.port = nullptr, .failure = ErrorText(errno), .mismatch = {}};
+  }
+  if (!::isatty(fd.Get())) {
+    return {.port = nullptr, .failure = "not a terminal device", .mismatch = {}};
+  }
+
+  // Tools that honour flock (picocom, tio, pyserial) and TIOCEXCL (root ignores it, so check).
+  int exclusive = 0;
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 ||
+      (::ioctl(fd.Get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0)) {
+    return {.port = nullptr, .failure = "in use by another program", .mismatch = {}};
+  }
+  ::ioctl(fd.Get(), TIOCEXCL);
+
+  SetModemLines(fd.Get(), options.line);
+  std::string mismatch = Configure(fd.Get(), options);
+  SetModemLines(fd.Get(), options.line);
+  return {.port = std::make_unique<PosixPort>(std::move(fd), std::move(lock), cancel, options.line),
+          .failure = {},
+          .mismatch = std::move(mismatch)};
+}
+
+bool DeviceGone(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+std::string DefaultPort() {
+  return "/dev/ttyS0";
+}
+
+std::string PortDevice(const std::string& value) {
+  if (value.size() > 3 && std::equal(value.begin(), value.begin() + 3, "COM",
+                                     [](char a, char b) { return std::toupper(a) == b; })) {
+    unsigned number = 0;
+    const char* end = value.data() + value.size();
+    const auto [rest, error] = std::from_chars(value.data() + 3, end, number);
+    if (error == std::errc{} && rest == end && number >= 1 && value[3] != '0') {
+      return "/dev/ttyS" + std::to_string(number - 1);
+    }
+    return {};
+  }
+  return value.starts_with('/') ? value : std::string{};
+}
+
+const char* PortDeviceAccepts() {
+  return "give a path such as /dev/ttyUSB0, or COMn (n from 1)";
+}
+
+}  // namespace serial

@@ -1,0 +1,75 @@
+#include "shell/Platform.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+
+namespace shell {
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+std::string DirectoryProblem(const std::string& dir) {
+  struct stat status {};
+  if (::stat(dir.c_str(), &status) != 0) {
+    return std::strerror(errno);
+  }
+  if (!S_ISDIR(status.st_mode)) {
+    return "not a directory";
+  }
+  if (::access(dir.c_str(), R_OK | X_OK) != 0) {
+    return std::strerror(errno);
+  }
+  return {};
+}
+
+std::string ChangeDirectory(const std::string& dir) {
+  return ::chdir(dir.c_str()) == 0 ? std::string() : std::strerror(errno);
+}
+
+LocalTime ToLocalTime(std::time_t when) {
+  LocalTime local;
+  ::localtime_r(&when, &local.fields);
+  local.offsetSeconds = local.fields.tm_gmtoff;
+  return local;
+}
+
+bool IsJournal(std::FILE* out) {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  if (stream == nullptr) {
+    return false;
+  }
+  std::uintmax_t device = 0;
+  std::uintmax_t inode = 0;
+  if (std::sscanf(stream, "%" SCNuMAX ":%" SCNuMAX, &device, &inode) != 2) {
+    return false;
+  }
+  // Only when it is this stream: a service whose stdout was sent elsewhere keeps its times.
+  struct stat status {};
+  return ::fstat(::fileno(out), &status) == 0 && status.st_dev == device && status.st_ino == inode;
+}
+
+void WriteOut(std::FILE* out, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fflush(out);
+}
+
+std::string PortHelp() {
+  return R"(  --port DEVICE  the serial port: a path such as /dev/ttyUSB0 or
+                 /dev/serial/by-id/..., or COMn for /dev/ttyS<n-1>.
+                 Default: COM1, that is /dev/ttyS0.
+)";
+}
+
+std::string StopHelp() {
+  return R"(Close the window, or send SIGTERM, SIGINT or SIGHUP, to stop: the port is
+closed and its lock released.
+)";
+}
+
+}  // namespace shell

@@ -1,0 +1,121 @@
+// What the program does that only Linux has: device names, the journal, the X display.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "serial/Port.h"
+#include "shell/CommandLine.h"
+#include "shell/TickLog.h"
+#include "shell/Window.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+      old_ = old;
+    }
+    Set(value);
+  }
+  ~ScopedEnvironment() { Set(old_); }
+
+ private:
+  void Set(const std::optional<std::string>& value) {
+    if (value) {
+      ::setenv(name_, value->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+    ::tzset();
+  }
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(PortNameTest, ComNamesAreTheSerialPortsAndPathsAreThemselves) {
+  EXPECT_EQ(serial::PortDevice("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(serial::PortDevice("com4"), "/dev/ttyS3");
+  EXPECT_EQ(serial::PortDevice("COM12"), "/dev/ttyS11");
+  EXPECT_EQ(serial::PortDevice("/dev/ttyUSB0"), "/dev/ttyUSB0");
+  for (const char* bad : {"COM0", "COM01", "COM", "COM1x", "COM-1", "ttyUSB0", ""}) {
+    EXPECT_EQ(serial::PortDevice(bad), "") << bad;
+  }
+
+  const shell::CommandLine separate =
+      shell::ParseCommandLine(std::vector<const char*>{"--port", "/dev/ttyACM0", "--no-window"});
+  EXPECT_EQ(separate.action, shell::CommandLine::Action::Run);
+  EXPECT_EQ(separate.options.port.device, "/dev/ttyACM0");
+  EXPECT_FALSE(separate.options.window);
+  EXPECT_EQ(shell::ParseCommandLine(std::vector<const char*>{"--port=COM2"}).options.port.device,
+            "/dev/ttyS1");
+}
+
+TEST(DirectoryTest, ADirectoryThatCannotServeIsABadCommandLine) {
+  shell::Options options;
+  options.dir = "/tmp";
+  EXPECT_EQ(shell::CheckOptions(options), "");
+  options.dir = "/nonexistent-checkfeed-dir";
+  EXPECT_EQ(shell::CheckOptions(options),
+            "--dir \"/nonexistent-checkfeed-dir\": No such file or directory");
+  options.dir = "/etc/passwd";
+  EXPECT_EQ(shell::CheckOptions(options), "--dir \"/etc/passwd\": not a directory");
+}
+
+TEST(TickLogTest, TheTimeIsLeftOutOnlyWhenStdoutIsTheJournal) {
+  const ScopedEnvironment zone("TZ", "UTC-1");                   // one hour east of UTC
+  const shell::WallClock::time_point when{1'796'637'620'015ms};  // 2026-12-07 10:00:20.015 UTC
+  EXPECT_EQ(shell::IsoTime(when), "2026-12-07T11:00:20.015+01:00");
+
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  struct stat status {};
+  ASSERT_EQ(::fstat(::fileno(out), &status), 0);
+  {
+    const ScopedEnvironment journal(
+        "JOURNAL_STREAM", std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino));
+    shell::TickLog(true, out).Note(when, "Port \"/dev/ttyS0\" is back");
+  }
+  // A service whose stdout was sent to a file: the journal it names is not this stream.
+  ASSERT_EQ(::stat("/dev/null", &status), 0);
+  {
+    const ScopedEnvironment journal(
+        "JOURNAL_STREAM", std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino));
+    shell::TickLog(true, out).Note(when, "Port \"/dev/ttyS0\" is back");
+  }
+  std::rewind(out);
+  std::string text(4096, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), out));
+  std::fclose(out);
+  EXPECT_EQ(text,
+            "Port \"/dev/ttyS0\" is back\n"
+            "2026-12-07T11:00:20.015+01:00 Port \"/dev/ttyS0\" is back\n");
+}
+
+TEST(WindowWantedTest, ARemoteDisplayGetsAWindowAndAStaleLocalOneDoesNot) {
+  const ScopedEnvironment wayland("WAYLAND_DISPLAY", std::nullopt);
+  const ScopedEnvironment platform("QT_QPA_PLATFORM", std::nullopt);
+  shell::Options options;
+  {
+    // As ssh -X sets it: whether that server lets us in is for the window to find out.
+    const ScopedEnvironment display("DISPLAY", "buildhost:10.0");
+    EXPECT_TRUE(shell::WindowWanted(options));
+    options.window = false;  // --no-window
+    EXPECT_FALSE(shell::WindowWanted(options));
+    options.window = true;
+  }
+  const ScopedEnvironment stale("DISPLAY", ":9999");
+  EXPECT_FALSE(shell::WindowWanted(options));
+}
+
+}  // namespace
