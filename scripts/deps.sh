@@ -11,6 +11,7 @@ packages="
   xvfb openbox fonts-dejavu-core
   clang-format
   systemd man-db dpkg-dev lintian
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
 "
 
 missing=""

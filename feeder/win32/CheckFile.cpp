@@ -1,0 +1,68 @@
+#include "feeder/CheckFile.h"
+
+#include <windows.h>
+
+#include "serial/win32/Text.h"
+
+namespace feeder {
+namespace {
+
+HANDLE Handle(std::intptr_t native) {
+  return reinterpret_cast<HANDLE>(native);
+}
+
+const auto kNone = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+
+}  // namespace
+
+// Read-only, by its UTF-16 name, and shared: an editor may hold the file open. ReadFile gives the
+// bytes as stored: no text mode, so CR LF stays CR LF and 0x1A ends nothing.
+CheckFile::CheckFile(const std::string& name) : native_(kNone) {
+  const std::wstring path = serial::Widen(name);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    native_ = reinterpret_cast<std::intptr_t>(file);
+    return;
+  }
+  openError_ = static_cast<int>(GetLastError());
+  // A directory opens on Linux and is then refused as not regular; here it does not open at all.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    openError_ = 0;
+  }
+}
+
+CheckFile::~CheckFile() {
+  if (native_ != kNone) {
+    CloseHandle(Handle(native_));
+  }
+}
+
+CheckFile::Status CheckFile::Stat() const {
+  if (native_ == kNone) {
+    return {.regular = false, .size = 0, .error = 0};  // a directory
+  }
+  if (GetFileType(Handle(native_)) != FILE_TYPE_DISK) {
+    return {.regular = false, .size = 0, .error = 0};
+  }
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(Handle(native_), &size)) {
+    return {.regular = false, .size = 0, .error = static_cast<int>(GetLastError())};
+  }
+  return {.regular = true, .size = size.QuadPart, .error = 0};
+}
+
+std::int64_t CheckFile::Read(std::span<std::byte> into, int& error) {
+  DWORD count = 0;
+  const auto wanted = static_cast<DWORD>(std::min<std::size_t>(into.size(), MAXDWORD));
+  if (!ReadFile(Handle(native_), into.data(), wanted, &count, nullptr)) {
+    error = static_cast<int>(GetLastError());
+    return -1;
+  }
+  error = 0;
+  return count;
+}
+
+}  // namespace feeder

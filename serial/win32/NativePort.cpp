@@ -1,0 +1,198 @@
+// The port on Windows: a COM port opened for this program alone (share mode 0: Windows itself
+// keeps every other opener out, so there are no lock files), given its queue sizes, DCB,
+// time-outs and event mask, written until every byte is taken and then flushed.
+
+#include "serial/NativePort.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <utility>
+
+#include "serial/SystemError.h"
+#include "serial/win32/Dcb.h"
+#include "serial/win32/Text.h"
+#include "serial/win32/Timer.h"
+
+namespace serial {
+namespace {
+
+constexpr DWORD kQueueSize = 2048;  // input and output, as recommended to the driver
+constexpr const char* kDevicePrefix = R"(\\.\)";
+
+// The name CreateFileW opens: ports from COM10 on open only as \\.\COMn, so every name does.
+std::wstring DevicePath(const std::string& device) {
+  return Widen(device.starts_with(kDevicePrefix) ? device : kDevicePrefix + device);
+}
+
+// Sets DTR and RTS as the settings want them, unless the driver drives RTS itself. Returns false
+// when the port has no modem lines: a virtual port, or a pseudo-terminal under Wine, refuses
+// with ERROR_NOT_SUPPORTED, which is no failure.
+bool SetModemLines(HANDLE port, const DCB& dcb) {
+  if (!EscapeCommFunction(port, dcb.fDtrControl == DTR_CONTROL_ENABLE ? SETDTR : CLRDTR)) {
+    return GetLastError() != ERROR_NOT_SUPPORTED;
+  }
+  if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE) {
+    EscapeCommFunction(port, dcb.fRtsControl == RTS_CONTROL_ENABLE ? SETRTS : CLRRTS);
+  }
+  return true;
+}
+
+class WindowsPort final : public NativePort {
+ public:
+  WindowsPort(HANDLE port, HANDLE written, WakeHandle cancel)
+      : port_(port), written_(written), cancel_(cancel) {}
+
+  ~WindowsPort() override {
+    // A write cut short leaves bytes in the driver that nobody wants sent any more.
+    if (unsent_) {
+      PurgeComm(port_, PURGE_TXABORT | PURGE_TXCLEAR);
+    }
+    CloseHandle(port_);
+    CloseHandle(written_);
+  }
+
+  bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result) override {
+    unsent_ = !WriteAll(bytes, result);
+    return !unsent_;
+  }
+
+  void DiscardInput() override { PurgeComm(port_, PURGE_RXCLEAR); }
+
+ private:
+  // The port is opened for overlapped writes only so that a stop request can end one: the tick
+  // still waits for each write to finish, as a synchronous write would.
+  bool WriteAll(std::span<const std::byte> bytes, WriteResult& result) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, MAXDWORD));
+      OVERLAPPED overlapped{};
+      overlapped.hEvent = written_;
+      DWORD count = 0;
+      if (!WriteFile(port_, bytes.data() + done, chunk, nullptr, &overlapped) &&
+          GetLastError() != ERROR_IO_PENDING) {
+        result.error = static_cast<int>(GetLastError());
+        return false;
+      }
+      const std::array<WakeHandle, 2> handles{ToWake(written_), cancel_};
+      if (WaitForAny(handles) == 1U) {
+        CancelIoEx(port_, &overlapped);
+        GetOverlappedResult(port_, &overlapped, &count, TRUE);
+        result.written += count;
+        result.cancelled = true;
+        return false;
+      }
+      const bool ok = GetOverlappedResult(port_, &overlapped, &count, TRUE) != 0;
+      done += count;
+      result.written += count;
+      if (!ok || count == 0) {
+        result.error = ok ? ERROR_WRITE_FAULT : static_cast<int>(GetLastError());
+        return false;
+      }
+    }
+    // Until the driver's queue is on the wire.
+    if (!FlushFileBuffers(port_)) {
+      result.error = static_cast<int>(GetLastError());
+      return false;
+    }
+    return true;
+  }
+
+  HANDLE port_;
+  HANDLE written_;  // signalled when a write finishes
+  WakeHandle cancel_;
+  bool unsent_ = false;
+};
+
+}  // namespace
+
+OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
+  const auto failed = [](std::string why) {
+    return OpenedPort{.port = nullptr, .failure = std::move(why), .mismatch = {}};
+  };
+  HANDLE port = CreateFileW(DevicePath(options.device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE) {
+    const auto error = static_cast<int>(GetLastError());
+    // Share mode 0: another program holding the port is refused as access denied.
+    return failed(error == ERROR_ACCESS_DENIED
+                      ? "in use by another program (" + ErrorText(error) + ")"
+                      : ErrorText(error));
+  }
+  // A name that is not a serial port answers no serial request; nor, under Wine, does a port
+  // whose device has gone, though it still opens.
+  DCB current{};
+  current.DCBlength = sizeof current;
+  if (!GetCommState(port, &current)) {
+    const std::string why =
+        "not a serial port (" + ErrorText(static_cast<int>(GetLastError())) + ")";
+    CloseHandle(port);
+    return failed(why);
+  }
+  HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (written == nullptr) {
+    const std::string why = ErrorText(static_cast<int>(GetLastError()));
+    CloseHandle(port);
+    return failed(why);
+  }
+
+  SetupComm(port, kQueueSize, kQueueSize);
+  DCB wanted = ToDcb(options.line);
+  Mismatch mismatch;
+  if (!SetCommState(port, &wanted)) {
+    mismatch.Item("cannot apply its settings: " + ErrorText(static_cast<int>(GetLastError())));
+  }
+  COMMTIMEOUTS timeouts = ToCommTimeouts(options.timeouts);
+  SetCommTimeouts(port, &timeouts);
+  SetCommMask(port, 0);
+  const bool modemLines = SetModemLines(port, wanted);
+
+  DCB actual{};
+  actual.DCBlength = sizeof actual;
+  if (!GetCommState(port, &actual)) {
+    mismatch.Item("cannot read its settings back: " + ErrorText(static_cast<int>(GetLastError())));
+  } else {
+    DescribeMismatch(wanted, actual, modemLines, mismatch);
+  }
+  return {.port = std::make_unique<WindowsPort>(port, written, cancel),
+          .failure = {},
+          .mismatch = mismatch.Text()};
+}
+
+bool DeviceGone(int error) {
+  // Adapters report 31, 22, 5, 995 or 1617 when they are unplugged, Wine 21: any failed write
+  // on a port means it is lost.
+  return error != 0;
+}
+
+std::string DefaultPort() {
+  return "COM1";
+}
+
+std::string PortDevice(const std::string& value) {
+  const bool prefixed = value.starts_with(kDevicePrefix);
+  const std::string name = prefixed ? value.substr(4) : value;
+  if (name.size() > 3 && std::equal(name.begin(), name.begin() + 3, "COM", [](char a, char b) {
+        return std::toupper(static_cast<unsigned char>(a)) == b;
+      })) {
+    unsigned number = 0;
+    const char* end = name.data() + name.size();
+    const auto [rest, error] = std::from_chars(name.data() + 3, end, number);
+    if (error == std::errc{} && rest == end && number >= 1 && number <= 256 && name[3] != '0') {
+      return "COM" + std::to_string(number);
+    }
+    if (!prefixed) {
+      return {};
+    }
+  }
+  return prefixed && !name.empty() && name.find_first_of(R"(\/)") == std::string::npos ? value : "";
+}
+
+const char* PortDeviceAccepts() {
+  return R"(give COMn (n from 1 to 256), or a device such as \\.\CNCA0)";
+}
+
+}  // namespace serial

@@ -1,0 +1,155 @@
+// What the program does that only Windows has: COM names, the DCB, and files by their UTF-16
+// names, read as bytes.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "feeder/CheckCycle.h"
+#include "serial/Port.h"
+#include "serial/SystemError.h"
+#include "serial/win32/Dcb.h"
+#include "shell/CommandLine.h"
+#include "shell/Platform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(PortNameTest, ComNamesUpTo256AndDeviceNamesOpenAsThemselves) {
+  EXPECT_EQ(serial::PortDevice("COM1"), "COM1");
+  EXPECT_EQ(serial::PortDevice("com4"), "COM4");
+  EXPECT_EQ(serial::PortDevice("COM256"), "COM256");
+  EXPECT_EQ(serial::PortDevice(R"(\\.\com12)"), "COM12");
+  EXPECT_EQ(serial::PortDevice(R"(\\.\CNCA0)"), R"(\\.\CNCA0)");
+  for (const char* bad : {"COM0", "COM01", "COM257", "COM", "COM1x", "/dev/ttyS0", R"(\\.\)",
+                          R"(\\.\a\b)", "CNCA0", ""}) {
+    EXPECT_EQ(serial::PortDevice(bad), "") << bad;
+  }
+  EXPECT_EQ(shell::ParseCommandLine(std::vector<const char*>{"--port=COM10"}).options.port.device,
+            "COM10");
+}
+
+TEST(DcbTest, TheLineIsAZeroedRecordWrittenFieldByField) {
+  const DCB dcb = serial::ToDcb(serial::PortSettings);
+  DCB expected{};
+  expected.DCBlength = sizeof expected;
+  expected.BaudRate = 9600;
+  expected.fBinary = TRUE;
+  expected.fDtrControl = DTR_CONTROL_DISABLE;
+  expected.fRtsControl = RTS_CONTROL_DISABLE;
+  expected.ByteSize = 8;
+  expected.Parity = NOPARITY;
+  expected.StopBits = ONESTOPBIT;
+  EXPECT_EQ(std::memcmp(&dcb, &expected, sizeof dcb), 0);
+
+  const COMMTIMEOUTS timeouts = serial::ToCommTimeouts(serial::PortTimeouts);
+  EXPECT_EQ(timeouts.ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier + timeouts.ReadTotalTimeoutConstant +
+                timeouts.WriteTotalTimeoutMultiplier + timeouts.WriteTotalTimeoutConstant,
+            0U);
+
+  serial::LineSettings other = serial::PortSettings;
+  other.baudRate = 31250;
+  other.dataBits = 7;
+  other.parity = serial::Parity::Mark;
+  other.stopBits = 2;
+  other.ctsRtsFlow = true;
+  other.rts = true;
+  other.xonXoffOutput = true;
+  const DCB set = serial::ToDcb(other);
+  EXPECT_EQ(set.BaudRate, 31250U);
+  EXPECT_EQ(set.ByteSize, 7);
+  EXPECT_EQ(set.Parity, MARKPARITY);
+  EXPECT_EQ(set.StopBits, TWOSTOPBITS);
+  EXPECT_EQ(set.fOutxCtsFlow, 1U);
+  EXPECT_EQ(set.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+  // XON/XOFF on our output only: we never send XOFF, it would land inside a file.
+  EXPECT_EQ(set.fOutX, 1U);
+  EXPECT_EQ(set.fInX, 0U);
+  EXPECT_NE(set.XonChar, set.XoffChar);
+
+  // A port without modem lines reads DTR and RTS back as it likes: they are not compared.
+  DCB actual = dcb;
+  actual.BaudRate = 115200;
+  actual.fOutxCtsFlow = TRUE;
+  actual.fDtrControl = DTR_CONTROL_ENABLE;
+  serial::Mismatch withoutLines;
+  serial::DescribeMismatch(dcb, actual, false, withoutLines);
+  EXPECT_EQ(withoutLines.Text(), "speed 115200 (wanted 9600), fOutxCtsFlow on");
+  serial::Mismatch withLines;
+  serial::DescribeMismatch(dcb, actual, true, withLines);
+  EXPECT_EQ(withLines.Text(), "speed 115200 (wanted 9600), fOutxCtsFlow on, fDtrControl 1");
+}
+
+// A folder whose name is not ASCII, made the working directory for the object's life.
+class NonAsciiFolder {
+ public:
+  NonAsciiFolder()
+      : previous_(fs::current_path()),
+        path_(fs::temp_directory_path() /
+              fs::path(u8"checkfeed-Prüfstand-東京-" + std::u8string(1, u8'0' + Unique()))) {
+    fs::create_directories(path_);
+  }
+  ~NonAsciiFolder() {
+    fs::current_path(previous_);
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  std::string Utf8() const {
+    const std::u8string text = path_.u8string();
+    return std::string(text.begin(), text.end());
+  }
+
+ private:
+  static char8_t Unique() { return static_cast<char8_t>(GetCurrentProcessId() % 10); }
+  fs::path previous_;
+  fs::path path_;
+};
+
+TEST(CheckFileTest, FilesAreReadAsBytesByTheirUtf16Names) {
+  NonAsciiFolder folder;
+  // The folder named as the user would name it: --dir, in UTF-8 inside the program.
+  shell::Options options;
+  options.dir = folder.Utf8();
+  EXPECT_EQ(shell::CheckOptions(options), "");
+  ASSERT_EQ(shell::ChangeDirectory(folder.Utf8()), "");
+
+  // Text mode would turn CR LF into LF and end the file at 0x1A.
+  std::string content = "line one\r\nline two\n\x1A after the end-of-file byte\r\n";
+  for (int value = 0; value < 256; ++value) {
+    content += static_cast<char>(value);
+  }
+  std::ofstream("check1.txt", std::ios::binary) << content;
+  fs::create_directory("check2.txt");
+
+  feeder::CheckNumber = 0;
+  serial::ClosePort();
+  feeder::TimerTimer();  // no port: the file is read, nothing is sent
+  ASSERT_EQ(feeder::LastTick.size, content.size());
+  EXPECT_EQ(std::memcmp(feeder::SendBuffer.data(), content.data(), content.size()), 0);
+  try {
+    feeder::TimerTimer();
+    ADD_FAILURE() << "a folder was read as a check file";
+  } catch (const feeder::TickFailure& failure) {
+    EXPECT_EQ(std::string(failure.what()), "Cannot send file \"check2.txt\": not a regular file");
+  }
+  try {
+    feeder::TimerTimer();
+    ADD_FAILURE() << "a missing file was read";
+  } catch (const feeder::TickFailure& failure) {
+    EXPECT_EQ(std::string(failure.what()),
+              "Cannot open file \"check3.txt\": " + serial::ErrorText(ERROR_FILE_NOT_FOUND));
+  }
+  // Windows' own words, as one clause of a sentence of ours: no full stop, no line end.
+  const std::string reason = serial::ErrorText(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(reason.empty());
+  EXPECT_EQ(reason.find_first_of(".\r\n"), std::string::npos) << reason;
+}
+
+}  // namespace

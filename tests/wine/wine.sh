@@ -1,0 +1,23 @@
+#!/bin/sh
+# Runs a Windows program under Wine for the tests: in the prefix tests/wine/prefix.sh made, whose
+# COM names are links in its ports folder that only a test points at a pseudo-terminal, and where
+# this machine's own serial ports do not exist (tests/wine/without-serial-ports.sh).
+#   CHECKFEED_WINE_DIR=DIR wine.sh PROGRAM.exe [ARGUMENT...]
+set -eu
+dir=${CHECKFEED_WINE_DIR:?"names the tests' Wine folder"}
+if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null || ! command -v wine >/dev/null; then
+  echo "wine.sh: needs root (for a private mount namespace), unshare and wine: skipped" >&2
+  exit 77
+fi
+if [ ! -f "$dir/prefix/ports-mapped" ]; then
+  echo "wine.sh: $dir/prefix has not been prepared by tests/wine/prefix.sh" >&2
+  exit 1
+fi
+export WINEPREFIX="$dir/prefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe="
+covered() {
+  "$(dirname "$0")/without-serial-ports.sh" "$dir/dev" "$@"
+}
+# The server first, on its own: one started by the program would hold the program's output open.
+covered wineserver -p60 </dev/null >/dev/null 2>&1 || true  # maybe running already
+exec "$(dirname "$0")/without-serial-ports.sh" "$dir/dev" wine "$@"
