@@ -137,7 +137,12 @@ def main():
     parser.add_argument("--instances", type=int, default=32,
                         help="how many of each run at once in the scale run (default 32)")
     parser.add_argument("--xwindow", help="the tests' xwindow tool: also time the window's start")
+    parser.add_argument("--exe", help="checkfeed.exe: also measure it under Wine")
+    parser.add_argument("--wine-dir", help="the Windows build's Wine folder (tests/wine/prefix.sh)")
+    parser.add_argument("--only-windows", action="store_true", help="measure only checkfeed.exe")
     options = parser.parse_args()
+    if options.only_windows:
+        return windows(options)
 
     files = {n: (f"CHECK {n}\r\n".encode() + bytes(range(256)) * n) for n in range(1, 7)}
     env = {key: value for key, value in os.environ.items() if key not in ("DISPLAY", "WAYLAND_DISPLAY")}
@@ -202,6 +207,8 @@ def main():
     if options.xwindow:
         window_start(options)
     subprocess.run([options.tick_bench, "20"], check=True)
+    if options.exe:
+        windows(options)
     return 0
 
 
@@ -320,6 +327,103 @@ def window_start(options):
           f"{statistics.median(times):.1f} ms (best {min(times):.1f}); found by polling the X "
           f"server, so a few ms late", flush=True)
     print()
+
+
+def windows(options):
+    """checkfeed.exe under Wine on a pty mapped to COM20: the beat over the rotations, its CPU
+    while idle, a replugged port's next file, and the program's size and DLLs."""
+    wine_dir = os.path.abspath(options.wine_dir)
+    tests = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine")
+    subprocess.run(["sh", os.path.join(tests, "prefix.sh"), "setup", wine_dir], check=True,
+                   stdout=subprocess.DEVNULL)
+    os.environ.update(CHECKFEED_WINE=os.path.join(tests, "wine.sh"), CHECKFEED_WINE_DIR=wine_dir)
+    target = harness.Target(options.exe)
+    files = {n: (f"CHECK {n}\r\n".encode() + bytes(range(256)) * n) for n in range(1, 7)}
+
+    # The beat, and CPU while idle: the program's own, and Wine's server's.
+    feed = Contender("checkfeed.exe", [], files, watch=False)
+    _, _, link = target.port(feed.folder, feed.pty, 20)
+    feed.command = target.command(["--no-window", "--port", "COM20"])
+    feed.arrivals = harness.Arrivals(feed.pty)
+    last_send = 5.0 + ((options.rotations - 1) * 8 + 5) * 5.0
+    print(f"checkfeed.exe under Wine for {last_send + 5:.0f} s ({options.rotations} rotations)...",
+          flush=True)
+    feed.start()
+    time.sleep(4.0)
+    server = int(subprocess.run(["pgrep", "-o", "wineserver"], capture_output=True,
+                                text=True).stdout.split()[0])
+    cpu_start, server_start = feed.cpu_seconds(), process_cpu(server)
+    began = time.monotonic()
+    time.sleep(last_send + 1.0)
+    minutes = (time.monotonic() - began) / 60.0
+    figures = schedule_figures(feed)
+    cpu = (feed.cpu_seconds() - cpu_start) / minutes * 1000.0
+    server_cpu = (process_cpu(server) - server_start) / minutes * 1000.0
+    rss = feed.peak_rss_kib() / 1024.0
+    feed.process.send_signal(signal.SIGINT)  # Ctrl+C
+    code = feed.process.wait(timeout=10)
+    feed.arrivals.stop()
+    os.unlink(link.path)
+    feed.pty.close()
+    shutil.rmtree(feed.folder, True)
+    print(f"beat: {figures['exact']}/{figures['sends']} sends exact, schedule error max "
+          f"{figures['max']:.2f} ms, p99 {figures['p99']:.2f} ms, drift {figures['drift']:+.3f} "
+          f"ms/min")
+    if options.verbose:
+        print("errors (ms): " + " ".join(f"{error:+.2f}" for error in figures["errors"]))
+    print(f"CPU per minute: checkfeed.exe {cpu:.2f} ms ({cpu / 600.0:.4f} %), Wine's server "
+          f"{server_cpu:.2f} ms; peak RSS {rss:.1f} MB; Ctrl+C: exit "
+          f"code {code}")
+
+    # A replugged port: unplugged after the first file, plugged in again at three moments; the
+    # next file goes out at the first tick after each.
+    feed = Contender("checkfeed.exe", [], {n: b"%d" % n for n in range(1, 7)}, watch=False)
+    _, _, link = target.port(feed.folder, feed.pty, 20)
+    feed.command = target.command(["--no-window", "--reconnect", "--port", "COM20"])
+    arrivals = harness.Arrivals(feed.pty)
+    feed.start()
+    arrivals.wait_for_bytes(1, timeout=10)
+    first = arrivals.pieces[0][0]  # check1.txt, at 5 s of the program's own time
+    pty = feed.pty
+    # Seconds after check1.txt: the ports comes back 0.2, 2.5 and 4.9 s into a period, the last
+    # just before the pause ends (check1.txt follows check6.txt by 15 s).
+    for plug_at in (5.2, 17.5, 39.9):
+        arrivals.stop()
+        link.unplug(pty)
+        pty = harness.Pty()
+        time.sleep(first + plug_at - time.monotonic())
+        link.plug(pty)
+        plugged = time.monotonic()
+        arrivals = harness.Arrivals(pty)
+        arrivals.wait_for_bytes(1, timeout=12)
+        arrived = arrivals.pieces[0][0] if arrivals.pieces else float("nan")
+        print(f"replug at {plug_at + 5:.1f} s: next file {arrived - plugged:.2f} s later, at "
+              f"{arrived - first + 5:.2f} s")
+    arrivals.stop()
+    feed.process.send_signal(signal.SIGINT)
+    feed.process.wait(timeout=10)
+    pty.close()
+    os.unlink(link.path)
+
+    shutil.rmtree(feed.folder, True)
+
+    # As it is shipped: without its debugging information.
+    stripped = os.path.join(tempfile.mkdtemp(prefix="checkfeed-bench-"), "checkfeed.exe")
+    subprocess.run(["x86_64-w64-mingw32-strip", "-o", stripped, options.exe], check=True)
+    dlls = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", stripped], capture_output=True,
+                          text=True).stdout
+    names = sorted({line.split(":")[1].strip() for line in dlls.splitlines() if "DLL Name" in line})
+    print(f"{os.path.basename(options.exe)}: {os.path.getsize(stripped) / 1024:.0f} KiB stripped "
+          f"({os.path.getsize(options.exe) / 1024:.0f} KiB with debugging information); imports "
+          f"{', '.join(names)}")
+    shutil.rmtree(os.path.dirname(stripped), True)
+    print(flush=True)
+    return 0
+
+
+def process_cpu(pid):
+    with open(f"/proc/{pid}/schedstat") as schedstat:
+        return int(schedstat.read().split()[0]) / 1e9
 
 
 def machine():

@@ -9,19 +9,53 @@
 namespace shell {
 namespace {
 
-// Raised by the console's handler, which Windows runs on a thread of its own.
+// Raised by the console's handler and by the end of the session, which Windows tells the program
+// on threads of their own.
 HANDLE Requested = nullptr;
 
-BOOL WINAPI OnConsoleEvent(DWORD event) {
+// Windows ends the process as soon as a handler for the end of the console or of the session
+// returns, so these never return: the program closes its port and exits by itself, which ends
+// their threads (Windows allows a few seconds for it).
+[[noreturn]] void StopAndWait() {
   SetEvent(Requested);
+  for (;;) {
+    Sleep(INFINITE);
+  }
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    SetEvent(Requested);
     return TRUE;
   }
-  // Closing the console, logoff, shutdown: Windows ends the process as soon as this returns, so
-  // it does not return. The program closes its port and exits by itself, which ends this thread
-  // (Windows allows it a few seconds).
-  Sleep(INFINITE);
-  return TRUE;
+  StopAndWait();  // the console closed; logoff and shutdown, when no window hears them
+}
+
+// A program that uses windows is told of a logoff or a shutdown by a message to its top-level
+// windows, and no longer by the console's handler: a hidden window hears it.
+LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_QUERYENDSESSION) {
+    return TRUE;
+  }
+  if (message == WM_ENDSESSION && wParam != FALSE) {
+    StopAndWait();
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+DWORD WINAPI ListenForEndOfSession(void* /*unused*/) {
+  WNDCLASSW type{};
+  type.lpfnWndProc = OnSessionMessage;
+  type.hInstance = GetModuleHandleW(nullptr);
+  type.lpszClassName = L"checkfeed end of session";
+  RegisterClassW(&type);
+  CreateWindowExW(0, type.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                  type.hInstance, nullptr);  // never shown
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    DispatchMessageW(&message);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -34,11 +68,13 @@ StopSignals::StopSignals() {
   wake_.Reset(serial::ToWake(event));
   Requested = event;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  if (HANDLE listener = CreateThread(nullptr, 0, ListenForEndOfSession, nullptr, 0, nullptr)) {
+    CloseHandle(listener);  // it lives as long as the program
+  }
 }
 
 StopSignals::~StopSignals() {
   SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
-  Requested = nullptr;
 }
 
 bool StopSignals::Take() {
