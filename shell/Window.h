@@ -10,14 +10,15 @@
 
 namespace shell {
 
-// Whether a window is wanted: not --no-window, and a display in the environment whose socket is
-// there (DISPLAY, WAYLAND_DISPLAY), or a QT_QPA_PLATFORM that shows something. Whether that
-// display lets us in is the module's to find out.
+// Whether a window is wanted: not --no-window, and a display a window could be shown on (on Linux
+// a display in the environment whose socket is there, DISPLAY or WAYLAND_DISPLAY, or a
+// QT_QPA_PLATFORM that shows something; on Windows a desktop the user sees). Whether that display
+// lets us in is the window's to find out.
 bool WindowWanted(const Options& options);
 
-// Loads the window module and runs the program in its window. Returns the exit code, or nothing
-// when there is no window after all: the module is missing or broken (said once on stderr), or
-// the display does not answer. Then nothing was opened and the program runs headless.
+// Runs the program in its window. Returns the exit code, or nothing when there is no window
+// after all: the Linux module is missing or broken (said once on stderr), or the display does not
+// answer. Then nothing was opened and the program runs headless.
 std::optional<int> RunWindow(int& argc, char** argv, const Options& options,
                              StopSignals& stopSignals);
 

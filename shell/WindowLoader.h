@@ -2,7 +2,8 @@
 
 // Where the window comes from, on each platform: on Linux the module checkfeed-window.so, loaded
 // with dlopen only when a window will be shown (shell/posix/WindowLoader.cpp), so that without
-// one no toolkit is ever mapped.
+// one no toolkit is ever mapped; on Windows the Win32 window linked into the program
+// (shell/win32/WindowLoader.cpp).
 
 #include <string>
 

@@ -32,10 +32,15 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 
 // A program that uses windows is told of a logoff or a shutdown by a message to its top-level
-// windows, and no longer by the console's handler: a hidden window hears it.
+// windows, and no longer by the console's handler: a hidden window hears it. It hears
+// "taskkill /im checkfeedc.exe" too, which asks every window of the program to close.
 LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_QUERYENDSESSION) {
     return TRUE;
+  }
+  if (message == WM_CLOSE) {
+    SetEvent(Requested);
+    return 0;
   }
   if (message == WM_ENDSESSION && wParam != FALSE) {
     StopAndWait();

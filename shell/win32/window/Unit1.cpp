@@ -1,0 +1,151 @@
+#include "shell/win32/window/Unit1.h"
+
+#include <array>
+#include <stdexcept>
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+constexpr const wchar_t* kClass = L"TForm1";
+// Outer size and place, frame included.
+constexpr RECT kFrame{601, 271, 601 + 353, 271 + 147};
+constexpr UINT kTick = WM_APP + 1;
+constexpr UINT kStop = WM_APP + 2;
+
+HANDLE ToHandle(CheckfeedWake wake) {
+  return reinterpret_cast<HANDLE>(wake.native);
+}
+
+}  // namespace
+
+TForm1* TForm1::Create(const CheckfeedWindowHooks& hooks) {
+  static const ATOM registered = [] {
+    WNDCLASSW type{};
+    type.lpfnWndProc = Procedure;
+    type.hInstance = GetModuleHandleW(nullptr);
+    type.hIcon = LoadIconW(nullptr, reinterpret_cast<const wchar_t*>(IDI_APPLICATION));
+    type.hCursor = LoadCursorW(nullptr, reinterpret_cast<const wchar_t*>(IDC_ARROW));
+    type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    type.lpszClassName = kClass;
+    return RegisterClassW(&type);
+  }();
+  if (registered == 0) {
+    return nullptr;
+  }
+  HWND window = CreateWindowExW(0, kClass, L"Form1", WS_OVERLAPPEDWINDOW, kFrame.left, kFrame.top,
+                                kFrame.right - kFrame.left, kFrame.bottom - kFrame.top, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (window == nullptr) {
+    return nullptr;
+  }
+  auto* form = new TForm1(hooks, window);
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+  return form;
+}
+
+TForm1::TForm1(const CheckfeedWindowHooks& hooks, HWND window)
+    : hooks_(hooks), window_(window), failures_(window) {}
+
+TForm1::~TForm1() {
+  for (HANDLE wait : {timerWait_, stopWait_}) {
+    if (wait != nullptr) {
+      UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);  // and any callback under way
+    }
+  }
+  failures_.Dismiss();
+  if (IsWindow(window_)) {
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    DestroyWindow(window_);
+  }
+}
+
+void TForm1::StartTimer() {
+  std::array<char, 256> error{};
+  const CheckfeedWake timer = hooks_.start_timer(hooks_.context, error.data(), error.size());
+  if (timer.native < 0) {
+    throw std::runtime_error(error.data());
+  }
+  Timer = ToHandle(timer);
+  if (!RegisterWaitForSingleObject(&timerWait_, Timer, OnTimer, this, INFINITE,
+                                   WT_EXECUTEINWAITTHREAD) ||
+      !RegisterWaitForSingleObject(&stopWait_, ToHandle(hooks_.stop), OnStop, this, INFINITE,
+                                   WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
+    throw std::runtime_error("Cannot wait for the timer");
+  }
+}
+
+// At most one tick message waits at a time: however many ticks fell due while the window was
+// busy, one runs.
+void CALLBACK TForm1::OnTimer(void* context, BOOLEAN /*timedOut*/) {
+  auto* form = static_cast<TForm1*>(context);
+  if (InterlockedExchange(&form->tickPosted_, 1) == 0) {
+    PostMessageW(form->window_, kTick, 0, 0);
+  }
+}
+
+void CALLBACK TForm1::OnStop(void* context, BOOLEAN /*timedOut*/) {
+  PostMessageW(static_cast<TForm1*>(context)->window_, kStop, 0, 0);
+}
+
+void TForm1::Show() {
+  ShowWindow(window_, SW_SHOWNORMAL);
+  UpdateWindow(window_);
+  if (!shown_) {
+    shown_ = true;
+    FormShow();
+  }
+}
+
+void TForm1::Close() {
+  SendMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+void TForm1::FormShow() {
+  hooks_.show(hooks_.context);
+}
+
+void TForm1::TimerTimer() {
+  InterlockedExchange(&tickPosted_, 0);
+  if (const char* failure = hooks_.tick(hooks_.context); failure != nullptr) {
+    failures_.Add(failure);
+  }
+}
+
+void TForm1::FormClose() {
+  hooks_.close(hooks_.context);
+}
+
+LRESULT CALLBACK TForm1::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  return form != nullptr ? form->Handle(message, wParam, lParam)
+                         : DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case kTick:
+      TimerTimer();
+      return 0;
+    case kStop:
+      // A stop request closes the window even with the box open, as Ctrl+C would.
+      if (hooks_.take_stop(hooks_.context) != 0) {
+        failures_.Dismiss();
+        Close();
+      }
+      return 0;
+    case WM_CLOSE:
+      if (!closed_) {
+        closed_ = true;
+        failures_.Dismiss();
+        FormClose();
+        DestroyWindow(window_);
+      }
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(window_, message, wParam, lParam);
+  }
+}
