@@ -413,12 +413,70 @@ def windows(options):
     dlls = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", stripped], capture_output=True,
                           text=True).stdout
     names = sorted({line.split(":")[1].strip() for line in dlls.splitlines() if "DLL Name" in line})
+    windows_window(options, target)
     print(f"{os.path.basename(options.exe)}: {os.path.getsize(stripped) / 1024:.0f} KiB stripped "
           f"({os.path.getsize(options.exe) / 1024:.0f} KiB with debugging information); imports "
           f"{', '.join(names)}")
     shutil.rmtree(os.path.dirname(stripped), True)
     print(flush=True)
     return 0
+
+
+def windows_window(options, console_target):
+    """checkfeed.exe's window under Wine on a private Xvfb: start to window shown, and the beat
+    with the window open, and with a failure box open all along (check1.txt missing)."""
+    target = harness.Target(os.path.join(os.path.dirname(options.exe), "checkfeed.exe"))
+    os.environ["CHECKFEED_XWINDOW"] = options.xwindow or os.path.join(
+        os.path.dirname(options.exe), "..", "tests", "xwindow")
+    console_target.new_session()
+    display = harness.Xvfb(window_manager=True)
+    try:
+        starts = []
+        for _ in range(5):
+            pty = harness.Pty()
+            _, _, link = target.port(tempfile.gettempdir(), pty, 21)
+            began = time.monotonic()
+            program = subprocess.Popen(target.command(["--port", "COM21"]), env=display.env,
+                                       cwd=tempfile.gettempdir(), stderr=subprocess.DEVNULL)
+            harness.wait_until(lambda: display.find("Form1"), 30, step=0.005)
+            starts.append((time.monotonic() - began) * 1000.0)
+            subprocess.run([target.wine, "taskkill", "/im", "checkfeed.exe"], env=display.env,
+                           capture_output=True, timeout=30)
+            program.wait(timeout=30)
+            pty.close()
+            os.unlink(link.path)
+        print(f"window: start to window shown, median of {len(starts)}: "
+              f"{statistics.median(starts):.0f} ms (best {min(starts):.0f}), found by polling X")
+
+        runs = {}
+        files = {n: (f"CHECK {n}\r\n".encode() + bytes(range(256)) * n) for n in range(1, 7)}
+        for name, number, present in (("window open", 22, files),
+                                      ("box open", 23, {n: files[n] for n in range(2, 7)})):
+            feed = Contender(name, [], present, watch=False)
+            _, _, link = target.port(feed.folder, feed.pty, number)
+            feed.command = target.command(["--port", f"COM{number}"])
+            feed.env = display.env
+            feed.arrivals = harness.Arrivals(feed.pty)
+            feed.start()
+            runs[name] = (feed, link)
+        time.sleep(52.0)
+        for name, (feed, link) in runs.items():
+            bursts = feed.arrivals.bursts(gap=1.0)
+            first = bursts[0][0]
+            # Slots after the first send: 5 s apart, 15 s across the pause.
+            slots = [0, 5, 10, 15, 20, 25, 40] if name == "window open" else [0, 5, 10, 15, 20, 40]
+            errors = [abs((when - first) - slot) * 1000.0 for (when, _), slot in zip(bursts, slots)]
+            print(f"beat, {name}: {len(bursts)} sends, worst error {max(errors):.2f} ms against a "
+                  f"grid anchored at the first send")
+            feed.arrivals.stop()
+            feed.process.kill()
+            feed.process.wait(timeout=10)
+            os.unlink(link.path)
+            feed.pty.close()
+            shutil.rmtree(feed.folder, True)
+    finally:
+        console_target.new_session()
+        display.close()
 
 
 def process_cpu(pid):

@@ -1,2 +1,32 @@
-# The Windows program: checkfeed.exe alone, with nothing to install beside it.
-install(TARGETS checkfeed RUNTIME DESTINATION .)
+# What a Windows user downloads: one zip per architecture holding the two programs, a readme for
+# Windows users and the licence, with CR LF line ends for Notepad. Nothing else: the programs
+# need no DLL beside them and nothing installed.
+#   cpack --preset windows-x64   ->  checkfeed-<version>-win64.zip (win32 for windows-x86)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(CHECKFEED_WINDOWS_ARCH win64)
+else()
+  set(CHECKFEED_WINDOWS_ARCH win32)
+endif()
+
+set(windows_docs ${PROJECT_BINARY_DIR}/packaging)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/windows/README.txt ${windows_docs}/README.txt @ONLY
+               NEWLINE_STYLE CRLF)
+# The licence's terms as the Debian copyright file states them, in plain text.
+file(READ ${CMAKE_CURRENT_LIST_DIR}/copyright copyright)
+string(REGEX REPLACE ".*\nLicense: MIT\n" "" terms "${copyright}")
+string(REGEX REPLACE "\n \\.\n" "\n\n" terms "${terms}")
+string(REGEX REPLACE "(^|\n) " "\\1" terms "${terms}")
+string(REGEX MATCH "Copyright: [^\n]*" holder "${copyright}")
+file(WRITE ${windows_docs}/LICENSE.in "${holder}\n\n${terms}")
+configure_file(${windows_docs}/LICENSE.in ${windows_docs}/LICENSE.txt NEWLINE_STYLE CRLF)
+
+install(TARGETS checkfeed checkfeedc RUNTIME DESTINATION .)
+install(FILES ${windows_docs}/README.txt ${windows_docs}/LICENSE.txt DESTINATION .)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME checkfeed)
+set(CPACK_PACKAGE_VENDOR "checkfeed developers")
+set(CPACK_PACKAGE_FILE_NAME checkfeed-${PROJECT_VERSION}-${CHECKFEED_WINDOWS_ARCH})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)

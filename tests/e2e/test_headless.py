@@ -28,9 +28,8 @@ class HeadlessRun(harness.Scene):
             with open(self.lock_file()) as lock:
                 self.assertEqual(lock.read(), f"{program.pid:10d}\n")
 
-        bursts = arrivals.wait_for_bursts(6, timeout=50)
-        self.stop(program)
-        self.assert_ends_cleanly(program)
+        bursts = arrivals.wait_for_bursts(6, timeout=50 + self.target.startup)
+        self.stop_and_assert_it_ends_cleanly(program)
         arrivals.stop()
 
         expected = [1, 2, 4, 5, 6, 1]

@@ -16,18 +16,25 @@ if [ "$action" = stop ]; then
   wineserver -k 2>/dev/null || true
   exit 0
 fi
-if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null || ! command -v wine >/dev/null; then
+if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null || [ ! -x /usr/lib/wine/wine64 ]; then
   echo "prefix.sh: needs root (for a private mount namespace), unshare and wine: skipped" >&2
   exit 77
 fi
 covered() {
   "$(dirname "$0")/without-serial-ports.sh" "$dir/dev" "$@"
 }
+# Wine's own tools by its 64-bit loader: the 32-bit one may be emulated, and slow.
+wine=/usr/lib/wine/wine64
 
 mkdir -p "$dir/ports"
+rm -f "$dir"/ports/com*  # no test's port outlives it
+# A prefix made before Wine's 32-bit loader was installed cannot run 32-bit programs.
+if [ -x /usr/lib/wine/wine ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+  rm -f "$WINEPREFIX/ports-mapped"
+fi
 if [ ! -f "$WINEPREFIX/ports-mapped" ]; then
   rm -rf "$WINEPREFIX"
-  covered wineboot --init </dev/null >/dev/null 2>&1
+  covered $wine wineboot --init </dev/null >/dev/null 2>&1
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
     printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
@@ -37,7 +44,11 @@ if [ ! -f "$WINEPREFIX/ports-mapped" ]; then
       n=$((n + 1))
     done
   } >"$dir/ports.reg"
-  covered wine reg import "$dir/ports.reg" </dev/null >/dev/null 2>&1
+  covered $wine reg import "$dir/ports.reg" </dev/null >/dev/null 2>&1
+  # Wine draws its windows' frames itself, so an X window is a Windows window's outer rectangle
+  # even without a window manager (the window tests' bare Xvfb).
+  covered $wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
+    </dev/null >/dev/null 2>&1
   # Wine makes the links of dosdevices from the registry when its server starts.
   covered wineserver -k </dev/null >/dev/null 2>&1 || true
   covered wineserver -w </dev/null >/dev/null 2>&1
@@ -46,7 +57,7 @@ fi
 # A server for the tests, ended by "stop", or 60 s after its last program. Nothing of Wine's may
 # keep this script's output open, or whoever reads it waits for the server to end.
 covered wineserver -p60 </dev/null >/dev/null 2>&1 || true  # maybe running already
-covered wine cmd /c exit </dev/null >/dev/null 2>&1
+covered $wine cmd /c exit </dev/null >/dev/null 2>&1
 mapped=0
 for link in "$WINEPREFIX"/dosdevices/com*; do
   case $(readlink "$link") in

@@ -1,0 +1,5 @@
+# 32-bit Windows programs, for the bench PCs that still run 32-bit Windows.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CHECKFEED_MINGW i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
