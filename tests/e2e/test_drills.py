@@ -1,9 +1,12 @@
 """Fault drills on the real binary: signal storms, hang-ups, stopping mid-write and mid-pause,
 contention for the port, and files that change between ticks."""
 
+import fcntl
 import os
 import signal
+import struct
 import subprocess
+import termios
 import time
 
 import harness
@@ -112,6 +115,9 @@ class Stopping(harness.Scene):
 
 class Contention(harness.Scene):
     def test_a_second_checkfeed_gets_no_port_and_never_sends(self):
+        if self.target.windows:
+            self.skipTest("Wine does not enforce share mode 0: a second opener of a COM port is "
+                          "not refused there, as Windows refuses it (ERROR_ACCESS_DENIED)")
         self.write_check(1, b"one")
         arrivals = harness.Arrivals(self.pty)
         first = self.start()
@@ -131,11 +137,29 @@ class Contention(harness.Scene):
         first.signal(signal.SIGTERM)
         self.assert_ends_cleanly(first)
 
+    def test_dtr_and_rts_stay_off_while_the_port_is_open(self):
+        self.write_check(1, b"one")
+        arrivals = harness.Arrivals(self.pty)
+        program = self.start("--no-window")
+        self.assertEqual(len(arrivals.wait_for_bursts(1, timeout=8 + self.target.startup)), 1)
+        line = os.open(self.pty.path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        try:
+            status = struct.unpack("i", fcntl.ioctl(line, termios.TIOCMGET, b"\0" * 4))[0]
+        except OSError as error:
+            wine = "; under Wine DTR and RTS are refused with error 50, ERROR_NOT_SUPPORTED"
+            self.skipTest(f"a pseudo-terminal has no modem lines ({error.strerror}"
+                          f"{wine if self.target.windows else ''})")
+        finally:
+            os.close(line)
+        self.assertEqual(status & (termios.TIOCM_DTR | termios.TIOCM_RTS), 0)
+        self.stop(program)
+        self.assert_ends_cleanly(program)
+
     def test_a_flock_or_a_live_lock_file_keeps_the_port_from_checkfeed(self):
+        self.linux_only("lock files and flock: Windows keeps a port to one opener itself")
         self.write_check(1, b"one")
         holder = os.open(self.pty.path, os.O_RDWR | os.O_NOCTTY)
         self.addCleanup(os.close, holder)
-        import fcntl
         fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
         self.assert_refused('checkfeed: Cannot open port "/dev/ttyS0": in use by another program')
         fcntl.flock(holder, fcntl.LOCK_UN)
@@ -148,6 +172,7 @@ class Contention(harness.Scene):
             self.assertEqual(lock.read(), f"{os.getpid():10d}\n")
 
     def test_a_stale_lock_file_is_taken_over(self):
+        self.linux_only("lock files")
         dead = subprocess.Popen(["true"])
         dead.wait()
         with open(self.lock_file(), "w") as lock:
