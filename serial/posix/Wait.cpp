@@ -11,9 +11,14 @@
 
 #include "serial/posix/Descriptor.h"
 #include "serial/posix/Poll.h"
+#include "serial/posix/Timer.h"
 
 namespace serial {
 namespace {
+
+int Fd(WakeHandle handle) {
+  return handle ? static_cast<int>(handle.NativeValue()) : -1;
+}
 
 timespec ToTimespec(std::chrono::nanoseconds value) {
   const auto seconds = std::chrono::floor<std::chrono::seconds>(value);
@@ -21,22 +26,19 @@ timespec ToTimespec(std::chrono::nanoseconds value) {
                   .tv_nsec = static_cast<long>((value - seconds).count())};
 }
 
-int Fd(WakeHandle handle) {
-  return handle ? static_cast<int>(handle.NativeValue()) : -1;
-}
+}  // namespace
 
-// A timerfd that becomes readable at `deadline`, or none when the system has none to give: the
-// wait then falls back on poll's own time-out.
-Descriptor DeadlineTimer(Clock::time_point deadline) {
+Descriptor ArmTimer(Clock::time_point first, std::chrono::nanoseconds period) {
   Descriptor timer(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
-  const itimerspec when{.it_interval = {}, .it_value = ToTimespec(deadline.time_since_epoch())};
-  if (timer && ::timerfd_settime(timer.Get(), TFD_TIMER_ABSTIME, &when, nullptr) != 0) {
+  const itimerspec schedule{.it_interval = ToTimespec(period),
+                            .it_value = ToTimespec(first.time_since_epoch())};
+  if (timer && ::timerfd_settime(timer.Get(), TFD_TIMER_ABSTIME, &schedule, nullptr) != 0) {
+    const int error = errno;
     timer.Reset();
+    errno = error;
   }
   return timer;
 }
-
-}  // namespace
 
 bool PollFor(std::span<pollfd> fds, std::optional<Clock::time_point> deadline) {
   std::array<pollfd, 8> all{};
@@ -45,9 +47,11 @@ bool PollFor(std::span<pollfd> fds, std::optional<Clock::time_point> deadline) {
   }
   std::copy(fds.begin(), fds.end(), all.begin());
   std::size_t count = fds.size();
-  // The deadline is a descriptor of its own, so poll() itself waits without a time-out.
-  const Descriptor timer =
-      deadline && *deadline > Clock::now() ? DeadlineTimer(*deadline) : Descriptor();
+  // The deadline is a descriptor of its own, so poll() itself waits without a time-out. Without
+  // one to be had, poll's time-out keeps it.
+  const Descriptor timer = deadline && *deadline > Clock::now()
+                               ? ArmTimer(*deadline, std::chrono::nanoseconds::zero())
+                               : Descriptor();
   if (timer) {
     all[count++] = pollfd{.fd = timer.Get(), .events = POLLIN, .revents = 0};
   }

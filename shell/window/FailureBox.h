@@ -4,7 +4,8 @@
 #include <QPointer>
 #include <QWidget>
 #include <string>
-#include <vector>
+
+#include "shell/FailureTally.h"
 
 namespace shell {
 
@@ -18,16 +19,11 @@ class FailureBox {
   void Add(const std::string& message);
 
  private:
-  struct Entry {
-    std::string message;
-    int count;
-  };
   void Update();
 
   QWidget* parent_;
   QPointer<QMessageBox> box_;
-  std::vector<Entry> entries_;
-  int total_ = 0;
+  FailureTally tally_;
 };
 
 }  // namespace shell

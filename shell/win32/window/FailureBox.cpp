@@ -36,15 +36,7 @@ Layout LayoutFor(HWND window, HFONT font) {
 }  // namespace
 
 void FailureBox::Add(const std::string& message) {
-  const auto same = std::find_if(entries_.begin(), entries_.end(), [&message](const Entry& entry) {
-    return entry.message == message;
-  });
-  if (same != entries_.end()) {
-    ++same->count;
-  } else {
-    entries_.push_back({message, 1});
-  }
-  ++total_;
+  tally_.Add(message);
   if (box_ == nullptr) {
     Create();
   }
@@ -90,19 +82,8 @@ void FailureBox::Create() {
 }
 
 void FailureBox::Update() {
-  std::wstring text;
-  for (const Entry& entry : entries_) {
-    if (!text.empty()) {
-      text += L"\r\n";
-    }
-    text += serial::Widen(entry.message);
-    if (entry.count > 1) {
-      text += L" (" + std::to_wstring(entry.count) + L" times)";
-    }
-  }
-  const std::wstring title =
-      L"checkfeed: " + std::to_wstring(total_) + (total_ == 1 ? L" failure" : L" failures");
-  SetWindowTextW(box_, title.c_str());
+  const std::wstring text = serial::Widen(tally_.Text("\r\n"));
+  SetWindowTextW(box_, serial::Widen(tally_.Title()).c_str());
   SetWindowTextW(text_, text.c_str());
 
   // Laid out as Windows lays out its own message box: the icon, the text beside it, the button
@@ -152,8 +133,7 @@ void FailureBox::Dismiss() {
   DeleteObject(font_);
   box_ = icon_ = text_ = button_ = nullptr;
   font_ = nullptr;
-  entries_.clear();
-  total_ = 0;
+  tally_.Clear();
 }
 
 bool FailureBox::TakeKeys(MSG& message) {

@@ -8,7 +8,8 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
+
+#include "shell/FailureTally.h"
 
 namespace shell {
 
@@ -26,10 +27,6 @@ class FailureBox {
   bool TakeKeys(MSG& message);
 
  private:
-  struct Entry {
-    std::string message;
-    int count;
-  };
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void Create();
   void Update();
@@ -40,8 +37,7 @@ class FailureBox {
   HWND text_ = nullptr;
   HWND button_ = nullptr;
   HFONT font_ = nullptr;
-  std::vector<Entry> entries_;
-  int total_ = 0;
+  FailureTally tally_;
 };
 
 }  // namespace shell
