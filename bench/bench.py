@@ -137,7 +137,8 @@ def main():
     parser.add_argument("--instances", type=int, default=32,
                         help="how many of each run at once in the scale run (default 32)")
     parser.add_argument("--xwindow", help="the tests' xwindow tool: also time the window's start")
-    parser.add_argument("--exe", help="checkfeed.exe: also measure it under Wine")
+    parser.add_argument("--exe", help="checkfeed.exe, beside checkfeedc.exe: also measure them "
+                        "under Wine")
     parser.add_argument("--wine-dir", help="the Windows build's Wine folder (tests/wine/prefix.sh)")
     parser.add_argument("--only-windows", action="store_true", help="measure only checkfeed.exe")
     options = parser.parse_args()
@@ -330,14 +331,16 @@ def window_start(options):
 
 
 def windows(options):
-    """checkfeed.exe under Wine on a pty mapped to COM20: the beat over the rotations, its CPU
-    while idle, a replugged port's next file, and the program's size and DLLs."""
+    """checkfeedc.exe under Wine on a pty mapped to COM20: the beat over the rotations, its CPU
+    while idle, a replugged port's next file; then checkfeed.exe's window; and the programs' size
+    and DLLs."""
     wine_dir = os.path.abspath(options.wine_dir)
     tests = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine")
     subprocess.run(["sh", os.path.join(tests, "prefix.sh"), "setup", wine_dir], check=True,
                    stdout=subprocess.DEVNULL)
     os.environ.update(CHECKFEED_WINE=os.path.join(tests, "wine.sh"), CHECKFEED_WINE_DIR=wine_dir)
-    target = harness.Target(options.exe)
+    # The console program beside the windowed one: Ctrl+C stops it.
+    target = harness.Target(os.path.join(os.path.dirname(options.exe), "checkfeedc.exe"))
     files = {n: (f"CHECK {n}\r\n".encode() + bytes(range(256)) * n) for n in range(1, 7)}
 
     # The beat, and CPU while idle: the program's own, and Wine's server's.
@@ -346,7 +349,7 @@ def windows(options):
     feed.command = target.command(["--no-window", "--port", "COM20"])
     feed.arrivals = harness.Arrivals(feed.pty)
     last_send = 5.0 + ((options.rotations - 1) * 8 + 5) * 5.0
-    print(f"checkfeed.exe under Wine for {last_send + 5:.0f} s ({options.rotations} rotations)...",
+    print(f"checkfeedc.exe under Wine for {last_send + 5:.0f} s ({options.rotations} rotations)...",
           flush=True)
     feed.start()
     time.sleep(4.0)
@@ -468,6 +471,8 @@ def windows_window(options, console_target):
             errors = [abs((when - first) - slot) * 1000.0 for (when, _), slot in zip(bursts, slots)]
             print(f"beat, {name}: {len(bursts)} sends, worst error {max(errors):.2f} ms against a "
                   f"grid anchored at the first send")
+            if options.verbose:
+                print("errors (ms): " + " ".join(f"{error:.2f}" for error in errors))
             feed.arrivals.stop()
             feed.process.kill()
             feed.process.wait(timeout=10)
