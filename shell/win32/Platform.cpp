@@ -5,9 +5,6 @@
 #include <io.h>
 #include <shellapi.h>
 
-#include <cstdlib>
-#include <cwchar>
-
 #include "serial/SystemError.h"
 #include "serial/win32/Text.h"
 

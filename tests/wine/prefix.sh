@@ -9,8 +9,7 @@
 set -eu
 action=$1
 dir=$(realpath -m "$2")
-export WINEPREFIX="$dir/prefix" WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe="
+. "$(dirname "$0")/env.sh"
 
 if [ "$action" = stop ]; then
   wineserver -k 2>/dev/null || true
@@ -20,9 +19,6 @@ if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null || [ ! -x /usr/lib/wi
   echo "prefix.sh: needs root (for a private mount namespace), unshare and wine: skipped" >&2
   exit 77
 fi
-covered() {
-  "$(dirname "$0")/without-serial-ports.sh" "$dir/dev" "$@"
-}
 # Wine's own tools by its 64-bit loader: the 32-bit one may be emulated, and slow.
 wine=/usr/lib/wine/wine64
 

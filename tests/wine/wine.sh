@@ -13,11 +13,7 @@ if [ ! -f "$dir/prefix/ports-mapped" ]; then
   echo "wine.sh: $dir/prefix has not been prepared by tests/wine/prefix.sh" >&2
   exit 1
 fi
-export WINEPREFIX="$dir/prefix" WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe="
-covered() {
-  "$(dirname "$0")/without-serial-ports.sh" "$dir/dev" "$@"
-}
+. "$(dirname "$0")/env.sh"
 # The server first, on its own: one started by the program would hold the program's output open.
 covered wineserver -p60 </dev/null >/dev/null 2>&1 || true  # maybe running already
 # A 32-bit program needs Wine's 32-bit loader; everything else, Wine's own tools included, gets
