@@ -4,7 +4,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-./scripts/deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default --target checkfeed
-exec python3 scripts/demo.py build/default/shell/checkfeed "$@"
+./scripts/deps.sh demo
+cmake --preset headless >/dev/null
+cmake --build --preset headless --target checkfeed
+exec python3 scripts/demo.py build/headless/shell/checkfeed "$@"

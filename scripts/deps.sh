@@ -1,27 +1,45 @@
 #!/bin/sh
-# Installs the Debian packages checkfeed needs to build, test and demonstrate, if any are missing.
-# Runs apt-get as root, or through sudo.
+# Installs the Debian packages a task needs, if any are missing. Runs apt-get as root, or through
+# sudo.
+#   deps.sh demo      build the program alone and run it on a pseudo-terminal
+#   deps.sh linux     build and test everything on Linux: the window module, the unit tests, the
+#                     window tests under Xvfb, the packages
+#   deps.sh windows   cross-compile the Windows programs and test them under Wine
+#   deps.sh [all]     all of these: the test command and CI
 set -eu
 
-packages="
-  cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-qpa-plugins libxcb1-dev libx11-dev
-  googletest libgtest-dev
-  python3 util-linux mount
-  xvfb openbox fonts-dejavu-core
-  clang-format
-  systemd man-db dpkg-dev lintian
+demo="cmake ninja-build g++ python3"
+linux="$demo pkg-config qt6-base-dev qt6-qpa-plugins libxcb1-dev libx11-dev
+  googletest libgtest-dev util-linux mount xvfb openbox fonts-dejavu-core clang-format
+  systemd man-db dpkg-dev lintian"
+windows="cmake ninja-build g++ python3 util-linux mount libx11-dev xvfb openbox
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
-  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
-  wine wine64 wine32:i386 unzip
-"
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix googletest
+  wine wine64 wine32:i386 unzip"
+
+case ${1:-all} in
+  demo) packages=$demo ;;
+  linux) packages=$linux ;;
+  windows) packages=$windows ;;
+  all) packages="$linux $windows" ;;
+  *)
+    echo "usage: deps.sh [demo|linux|windows|all]" >&2
+    exit 2
+    ;;
+esac
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
 
 missing=""
 for package in $packages; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing="$missing $package"
-  fi
+  case " $missing " in *" $package "*) continue ;; esac
+  installed "$package" || missing="$missing $package"
 done
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 # Wine runs 32-bit Windows programs with its 32-bit loader, a 32-bit Linux program. Where the
 # kernel runs no 32-bit programs (some virtual machines), they run under QEMU's user-mode
@@ -30,7 +48,7 @@ emulate_i386() {
   if /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
     return 0
   fi
-  if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
+  if ! installed qemu-user-static; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
       qemu-user-static
   fi
@@ -43,19 +61,18 @@ emulate_i386() {
   fi
 }
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-if [ -z "$missing" ]; then
-  emulate_i386
-  exit 0
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
+  # 32-bit Windows programs run under Wine's 32-bit loader, an i386 package.
+  case $missing in
+    *:i386*)
+      dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+      ;;
+  esac
+  $sudo apt-get update -q
+  # shellcheck disable=SC2086  # the list is meant to split into words
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing
 fi
-
-echo "Installing:$missing"
-# 32-bit Windows programs run under Wine's 32-bit loader, an i386 package.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $sudo dpkg --add-architecture i386
-fi
-$sudo apt-get update -q
-# shellcheck disable=SC2086  # the list is meant to split into words
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing
-emulate_i386
+case ${1:-all} in
+  windows | all) emulate_i386 ;;
+esac
