@@ -85,28 +85,37 @@ std::optional<std::size_t> WaitForAny(std::span<const WakeHandle> handles,
       waited[count++] = ToHandle(handles[i]);
     }
   }
-  // The deadline is a timer of its own, so the wait is not held to the 1 ms of its time-out.
-  OwnedWake timer;
-  DWORD timeout = INFINITE;
-  if (deadline && *deadline <= Clock::now()) {
-    timeout = 0;
-  } else if (deadline) {
-    timer.Reset(ToWake(CreatePreciseTimer()));
-    SetPreciseTimer(ToHandle(timer.Get()), *deadline, 0);
-    waited[count++] = ToHandle(timer.Get());
-  } else if (count == 0) {
+  if (!deadline && count == 0) {
     throw std::invalid_argument("a wait for nothing would never end");
   }
-  const DWORD result = count == 0 ? (Sleep(timeout), WAIT_TIMEOUT)
-                                  : WaitForMultipleObjects(count, waited.data(), FALSE, timeout);
-  if (result == WAIT_FAILED) {
-    Fail("Cannot wait");
+  // The deadline is a timer of its own, so the wait is not held to the 1 ms of its time-out.
+  OwnedWake timer;
+  if (deadline && *deadline > Clock::now()) {
+    timer.Reset(ToWake(CreatePreciseTimer()));
+    waited[count] = ToHandle(timer.Get());
   }
-  if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count &&
-      !(timer && result == WAIT_OBJECT_0 + count - 1)) {
-    return index[result - WAIT_OBJECT_0];
+  for (;;) {
+    const bool timed = timer && *deadline > Clock::now();
+    if (timed) {
+      SetPreciseTimer(ToHandle(timer.Get()), *deadline, 0);
+    }
+    const DWORD waiting = count + (timed ? 1 : 0);
+    const DWORD timeout = deadline && !timed ? 0 : INFINITE;
+    const DWORD result = waiting == 0
+                             ? WAIT_TIMEOUT
+                             : WaitForMultipleObjects(waiting, waited.data(), FALSE, timeout);
+    if (result == WAIT_FAILED) {
+      Fail("Cannot wait");
+    }
+    if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count) {
+      return index[result - WAIT_OBJECT_0];
+    }
+    // The timer, or nothing ready at a deadline already passed. Windows' timer and the steady
+    // clock may differ by a little: a timer that fired before the deadline waits out the rest.
+    if (!deadline || Clock::now() >= *deadline) {
+      return std::nullopt;
+    }
   }
-  return std::nullopt;
 }
 
 }  // namespace serial
