@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "feeder/CheckCycle.h"
-#include "serial/Port.h"
+#include "serial/SerialLink.h"
 #include "serial/posix/Descriptor.h"
 #include "serial/posix/LockFile.h"
 
@@ -95,23 +95,23 @@ int main(int argc, char** argv) {
   ::unlockpt(master.Get());
   const std::string slave = ::ptsname(master.Get());
   serial::LockDirectory = folder;
-  feeder::Pause = [](std::chrono::milliseconds) {};
   const Drain drain(master.Get());
   std::size_t expected = 0;
 
   std::vector<double> tick;
-  if (const std::string message = serial::OpenPort(slave); !message.empty()) {
+  serial::SerialLink link;
+  if (const std::string message = link.Open({.device = slave}); !message.empty()) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return 1;
   }
   for (int round = 0; round < rounds; ++round) {
-    feeder::CheckNumber = 0;
+    feeder::CheckCycle cycle(link);  // its first tick sends check1.txt
     const auto start = Clock::now();
-    feeder::TimerTimer();
+    cycle.TimerTimer();
     drain.WaitFor(expected += bytes.size());
     tick.push_back(Milliseconds(Clock::now() - start));
   }
-  serial::ClosePort();  // the line keeps its raw settings for cat
+  link.Close();  // the line keeps its raw settings for cat
 
   std::vector<double> cat;
   for (int round = 0; round < rounds; ++round) {

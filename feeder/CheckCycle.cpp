@@ -4,18 +4,11 @@
 #include <thread>
 
 #include "feeder/CheckFile.h"
-#include "serial/Port.h"
 #include "serial/SystemError.h"
 
 namespace feeder {
 
-std::int32_t CheckNumber = 0;
-std::chrono::milliseconds PauseLength{10000};
-TickRecord LastTick;
 alignas(64) std::array<std::byte, SendBufferSize> SendBuffer{};
-std::function<void(std::chrono::milliseconds)> Pause = [](std::chrono::milliseconds length) {
-  std::this_thread::sleep_for(length);
-};
 
 namespace {
 
@@ -70,36 +63,45 @@ std::string CheckFileName(std::int32_t number) {
   return "check" + std::to_string(number) + ".txt";
 }
 
-void TimerTimer() {
+CheckCycle::CheckCycle(serial::SerialLink& link, std::chrono::milliseconds pauseLength, Pause pause)
+    : link_(link), pauseLength_(pauseLength), pause_(std::move(pause)) {
+  if (!pause_) {
+    pause_ = [](std::chrono::milliseconds length) { std::this_thread::sleep_for(length); };
+  }
+}
+
+void CheckCycle::TimerTimer() {
   // Advanced first, so a file that fails is skipped on the next tick, not retried.
-  ++CheckNumber;
-  LastTick = TickRecord{};
-  if (CheckNumber > FilesPerRotation) {
-    CheckNumber = 0;
-    LastTick.pause = true;
-    Pause(PauseLength);
+  ++checkNumber_;
+  lastTick_ = TickRecord{};
+  if (checkNumber_ > FilesPerRotation) {
+    checkNumber_ = 0;
+    lastTick_.pause = true;
+    lastTick_.paused = pauseLength_;
+    pause_(pauseLength_);
     return;
   }
 
-  const std::string name = CheckFileName(CheckNumber);
-  LastTick.file = name;
-  LastTick.portNotice = serial::ReopenPort();
+  const std::string name = CheckFileName(checkNumber_);
+  lastTick_.file = name;
+  lastTick_.portNotice = link_.Reopen();
   const std::size_t size = ReadIntoSendBuffer(name);
-  LastTick.size = size;
+  lastTick_.size = size;
 
-  if (!serial::PortHandle) {
+  serial::Port* port = link_.PortHandle();
+  if (port == nullptr) {
     return;
   }
-  const std::string device = serial::PortHandle->Device();
-  LastTick.port = device;
+  const std::string device = port->Device();
+  lastTick_.port = device;
   const auto start = std::chrono::steady_clock::now();
-  const serial::WriteResult result = serial::PortHandle->Write(std::span(SendBuffer).first(size));
-  LastTick.took = std::chrono::steady_clock::now() - start;
-  LastTick.written = result.written;
+  const serial::WriteResult result = port->Write(std::span(SendBuffer).first(size));
+  lastTick_.took = std::chrono::steady_clock::now() - start;
+  lastTick_.written = result.written;
   if (result.error != 0) {
     const std::string reason = ErrorText(result.error);
     const std::string summary = "Cannot send to port " + Quoted(device) + ": " + reason;
-    const serial::WriteFailure failure = serial::WriteFailed(result.error);
+    const serial::WriteFailure failure = link_.WriteFailed(result);
     if (failure.lost) {
       throw TickFailure(failure.text, device, failure.text);
     }
@@ -108,7 +110,7 @@ void TimerTimer() {
                           std::to_string(size) + " bytes sent)" + failure.text,
                       device, summary);
   }
-  LastTick.sent = !result.cancelled;
+  lastTick_.sent = !result.cancelled;
 }
 
 }  // namespace feeder

@@ -13,23 +13,16 @@
 #include <string>
 #include <utility>
 
+#include "serial/SerialLink.h"
+
 namespace feeder {
 
 inline constexpr std::int32_t FilesPerRotation = 6;
 inline constexpr std::size_t SendBufferSize = 1048576;
 
-// How long the tick after the sixth file pauses. 10 s unless the program is told otherwise.
-extern std::chrono::milliseconds PauseLength;
-
-// Number of the file last attempted (1 to 6), or 0 at start and after the pause tick.
-extern std::int32_t CheckNumber;
-
-// Holds the file being sent. Only its first bytes, as many as the file has, are ever sent.
+// Holds the file being sent: one buffer for the program's life, never allocated per tick. Only
+// its first bytes, as many as the file has, are ever sent.
 extern std::array<std::byte, SendBufferSize> SendBuffer;
-
-// How the pause tick blocks for a given time. By default it sleeps; the program installs its own
-// wait (measured from the tick's due time, ended early by a stop request), tests a fast one.
-extern std::function<void(std::chrono::milliseconds)> Pause;
 
 // Why a tick failed, in words for the user: the file or port, then the reason.
 class TickFailure : public std::runtime_error {
@@ -50,6 +43,7 @@ class TickFailure : public std::runtime_error {
 // What the last tick did, for the record of every tick. Filled in as the tick goes, so after a
 // failure it shows how far the tick got.
 struct TickRecord {
+  std::chrono::milliseconds paused{0};  // the pause tick: how long it paused; 0 on a sending tick
   bool pause = false;
   std::string file{};                // the check file, "" on the pause tick
   std::string portNotice{};          // the port came back at this tick: "Port "..." is back"
@@ -59,16 +53,40 @@ struct TickRecord {
   bool sent = false;                 // every byte sent and drained
   std::chrono::nanoseconds took{0};  // from the first byte written until drained
 };
-extern TickRecord LastTick;
 
 // "check" + number + ".txt".
 std::string CheckFileName(std::int32_t number);
 
-// One tick: advance CheckNumber; after the sixth file, pause; otherwise (after asking the port
-// to come back, if it is away and may) read the file into SendBuffer, close it, and write it
-// whole to the port, if there is one (without a port the file is still read, so missing files
-// are still reported, and nothing is sent).
-// Throws TickFailure, leaving CheckNumber advanced so the next tick moves on.
-void TimerTimer();
+class CheckCycle {
+ public:
+  // How the pause tick blocks for a given time. The program waits from the tick's due time and
+  // ends the wait early on a stop request; tests record it.
+  using Pause = std::function<void(std::chrono::milliseconds)>;
+
+  // Sends to `link`'s port; the tick after the sixth file pauses for `pauseLength` (10 s unless
+  // the program is told otherwise), by sleeping unless `pause` says otherwise.
+  explicit CheckCycle(serial::SerialLink& link,
+                      std::chrono::milliseconds pauseLength = std::chrono::milliseconds(10000),
+                      Pause pause = nullptr);
+
+  // One tick: advance CheckNumber; after the sixth file, pause; otherwise (after asking the port
+  // to come back, if it is away and may) read the file into SendBuffer, close it, and write it
+  // whole to the port, if there is one (without a port the file is still read, so missing files
+  // are still reported, and nothing is sent).
+  // Throws TickFailure, leaving CheckNumber advanced so the next tick moves on.
+  void TimerTimer();
+
+  // Number of the file last attempted (1 to 6), or 0 at start and after the pause tick.
+  std::int32_t CheckNumber() const { return checkNumber_; }
+
+  const TickRecord& LastTick() const { return lastTick_; }
+
+ private:
+  serial::SerialLink& link_;
+  std::chrono::milliseconds pauseLength_;
+  Pause pause_;
+  std::int32_t checkNumber_ = 0;
+  TickRecord lastTick_;
+};
 
 }  // namespace feeder

@@ -2,7 +2,8 @@
 
 // The platform's side of an open port: what serial/posix/NativePort.cpp (termios, lock files)
 // and serial/win32/NativePort.cpp (the DCB) each provide. The rest of the port (pacing, when to
-// reopen, what to tell the user) is the same on both, in Port.cpp.
+// reopen, what to tell the user) is the same on both, in Port.cpp and SerialLink.cpp; tests put
+// a stand-in of their own behind this contract.
 
 #include <cstddef>
 #include <memory>
@@ -20,8 +21,9 @@ class NativePort {
   virtual ~NativePort() = default;
 
   // Writes all of `bytes` and waits until the device has sent them, as a synchronous write does,
-  // adding what it wrote to `result`. Stops early, and returns false, when the device fails or
-  // the cancel handle given at open becomes ready.
+  // adding what it wrote to `result`. Stops early, and returns false, when the device fails (its
+  // error, and whether it means the device went away, in `result`) or the cancel handle given at
+  // open becomes ready.
   virtual bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result) = 0;
 
   // Drops what the device sent and nobody read.

@@ -3,38 +3,8 @@
 #include <utility>
 
 #include "serial/NativePort.h"
-#include "serial/SystemError.h"
 
 namespace serial {
-
-std::unique_ptr<Port> PortHandle;
-
-namespace {
-
-// What the last OpenPort was asked for, kept for reopening.
-PortOptions Wanted;
-WakeHandle WantedCancel;
-// With reconnect: there is no port now, and the next tick that sends tries to open it again.
-bool Away = false;
-// Whether a port was ever opened, so its return reads "is back", not "is open".
-bool EverOpened = false;
-// Without reconnect, a port that went away says once what --reconnect would do.
-bool HintGiven = false;
-
-// Opens the port into PortHandle. Returns why it could not, or "" and in `mismatch` which
-// settings did not take.
-std::string Open(const PortOptions& options, WakeHandle cancel, std::string& mismatch) {
-  OpenedPort opened = OpenNativePort(options, cancel);
-  if (!opened.port) {
-    return "Cannot open port " + Quoted(options.device) + ": " + opened.failure;
-  }
-  mismatch = std::move(opened.mismatch);
-  PortHandle = std::make_unique<Port>(options.device, std::move(opened.port), cancel, options);
-  EverOpened = true;
-  return {};
-}
-
-}  // namespace
 
 Port::Port(std::string device, std::unique_ptr<NativePort> native, WakeHandle cancel,
            const PortOptions& options)
@@ -87,68 +57,6 @@ WriteResult Port::Write(std::span<const std::byte> bytes) {
     }
   }
   return result;
-}
-
-std::string OpenPort(const PortOptions& options, WakeHandle cancel) {
-  Wanted = options;
-  WantedCancel = cancel;
-  Away = false;
-  EverOpened = false;
-  HintGiven = false;
-  std::string mismatch;
-  std::string message = Open(options, cancel, mismatch);
-  if (!PortHandle && options.reconnect) {
-    Away = true;
-    message += "; trying again at each tick";
-  }
-  if (!mismatch.empty()) {
-    message = "Port " + Quoted(options.device) + " did not take every setting: " + mismatch;
-  }
-  return message;
-}
-
-WriteFailure WriteFailed(int error) {
-  if (!DeviceGone(error) || !PortHandle) {
-    return {};
-  }
-  const std::string device = PortHandle->Device();
-  if (Wanted.reconnect) {
-    // Let go of it at once, every lock with it, so nothing (the replugged device under a new
-    // name, another program) is kept from it while it is away.
-    ClosePort();
-    Away = true;
-    return {.lost = true,
-            .text = "Port " + Quoted(device) + " lost: " + ErrorText(error) +
-                    "; reopening when it comes back"};
-  }
-  if (HintGiven) {
-    return {};
-  }
-  HintGiven = true;
-  return {.lost = false,
-          .text = "; the device went away: --reconnect would reopen it when it comes back"};
-}
-
-std::string ReopenPort() {
-  if (!Away || PortHandle) {
-    return {};
-  }
-  const bool before = EverOpened;
-  std::string mismatch;
-  Open(Wanted, WantedCancel, mismatch);
-  if (!PortHandle) {
-    return {};  // not back yet: absent, busy, or still being set up
-  }
-  Away = false;
-  std::string back = "Port " + Quoted(Wanted.device) + (before ? " is back" : " is open");
-  if (!mismatch.empty()) {
-    back += ", but did not take every setting: " + mismatch;
-  }
-  return back;
-}
-
-void ClosePort() {
-  PortHandle.reset();
 }
 
 }  // namespace serial

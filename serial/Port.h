@@ -1,15 +1,7 @@
 #pragma once
 
-// The serial port: opened once, held exclusively, written to, closed.
-//
-//   OpenPort(options)  lock, open, configure; PortHandle is the port, or null when it could not
-//                      be had (absent, in use by another program, not a terminal)
-//   PortHandle->Write  every byte out and drained, or the reason it stopped
-//   WriteFailed(error) a write failed: with reconnect, a device that went away is let go...
-//   ReopenPort()       ...and opened again, with all its settings, once it is back
-//   ClosePort()        drop exclusivity, close, release the locks; PortHandle null again
-//
-// Without reconnect the port is opened once and never again, whatever happens to it.
+// An open serial port: every byte of a send out and drained, with the gaps a slow device needs.
+// What opens it, keeps it and closes it is serial/SerialLink.h.
 
 #include <cstddef>
 #include <memory>
@@ -46,7 +38,8 @@ struct PortOptions {
 
 struct WriteResult {
   std::size_t written = 0;  // bytes handed to the device
-  int error = 0;            // errno of the failure that ended the write, 0 if none
+  int error = 0;            // the system's number for the failure that ended the write, 0 if none
+  bool gone = false;        // that failure means the device itself went away (unplugged, hung up)
   bool cancelled = false;   // stopped because the cancel handle became ready
 };
 
@@ -80,38 +73,5 @@ class Port {
   Pacing pacing_;
   bool discardInput_;
 };
-
-// The open port, or null: not yet opened, the open failed, or (with reconnect) the device is away.
-extern std::unique_ptr<Port> PortHandle;
-
-// Opens and configures the port into PortHandle (which must be null): raw, with the options'
-// line settings (by default 9600 baud, 8 data bits, no parity, one stop bit, no flow control, DTR
-// and RTS off), exclusively held. `cancel` (or none) is watched during writes so a stop request
-// ends a long write promptly. The options are kept for ReopenPort.
-// Returns "" when all went well, otherwise one line for the user: why there is no port, or which
-// settings the device did not take (the port is then still used).
-std::string OpenPort(const PortOptions& options, WakeHandle cancel = WakeHandle());
-inline std::string OpenPort(const std::string& device, WakeHandle cancel = WakeHandle()) {
-  return OpenPort(PortOptions{.device = device}, cancel);
-}
-
-// Whether a failed write's error means the device itself went away: on Linux EIO, ENXIO or
-// ENODEV (unplugged, hung up); on Windows any failure of a write on a port.
-bool DeviceGone(int error);
-
-// What became of the port after a write failed with `error`.
-struct WriteFailure {
-  bool lost = false;  // reconnect: the port was closed and is reopened when it is back
-  std::string text;   // lost: the whole message; otherwise what to add to it, maybe ""
-};
-WriteFailure WriteFailed(int error);
-
-// With reconnect, when the port is away: tries once to open it again, quietly (right after a
-// replug udev may still be setting its permissions, or a modem manager probing it). Returns
-// "Port "..." is back" when it opened, otherwise "". Without reconnect it does nothing.
-std::string ReopenPort();
-
-// Closes the port if one is open; PortHandle becomes null. Closing twice closes once.
-void ClosePort();
 
 }  // namespace serial

@@ -1,23 +1,25 @@
 #include "shell/Events.h"
 
 #include <exception>
+#include <utility>
 
-#include "feeder/CheckCycle.h"
-#include "serial/Port.h"
 #include "shell/Platform.h"
 
 namespace shell {
 
-Feed::Feed(const Options& options, const TickTimer& timer, serial::WakeHandle stop)
-    : options_(options), stop_(stop), record_(options.verbose, stdout) {
-  feeder::PauseLength = options.pause;
-  feeder::Pause = [&timer, stop](std::chrono::milliseconds length) {
-    WaitUntil(timer.Due() + length, stop);
-  };
-}
+Feed::Feed(const Options& options, const TickTimer& timer, serial::WakeHandle stop,
+           serial::SerialLink::Opener opener)
+    : options_(options),
+      stop_(stop),
+      link_(std::move(opener)),
+      cycle_(link_, options.pause,
+             [&timer, stop](std::chrono::milliseconds length) {
+               WaitUntil(timer.Due() + length, stop);
+             }),
+      record_(options.verbose, stdout) {}
 
 void Feed::Show() {
-  if (const std::string message = serial::OpenPort(options_.port, stop_); !message.empty()) {
+  if (const std::string message = link_.Open(options_.port, stop_); !message.empty()) {
     PrintFailure(message);
   }
 }
@@ -26,7 +28,7 @@ std::optional<std::string> Feed::Tick() {
   const auto started = WallClock::now();
   std::optional<std::string> failure;
   try {
-    feeder::TimerTimer();
+    cycle_.TimerTimer();
   } catch (const feeder::TickFailure& tickFailure) {
     failure = tickFailure.what();
     Report(failures_.Failed(tickFailure.Subject(), tickFailure.Summary(), *failure,
@@ -36,7 +38,7 @@ std::optional<std::string> Feed::Tick() {
     Report(failures_.Failed(*failure, *failure, *failure, FailureLog::Clock::now()));
   }
 
-  const feeder::TickRecord& tick = feeder::LastTick;
+  const feeder::TickRecord& tick = cycle_.LastTick();
   if (!tick.portNotice.empty()) {
     PrintFailure(tick.portNotice);
     record_.Note(started, tick.portNotice);
@@ -52,7 +54,7 @@ std::optional<std::string> Feed::Tick() {
 }
 
 void Feed::Close() {
-  serial::ClosePort();
+  link_.Close();
   Report(failures_.Flush(FailureLog::Clock::now()));
 }
 

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "feeder/CheckCycle.h"
+#include "serial/SerialLink.h"
 #include "shell/CommandLine.h"
 #include "shell/FailureLog.h"
 #include "shell/TickLog.h"
@@ -18,7 +20,9 @@ class Feed {
  public:
   // Makes the pause tick end its pause counted from when the tick was due on `timer`, and end
   // it at once when `stop` becomes ready; a long write ends early the same way.
-  Feed(const Options& options, const TickTimer& timer, serial::WakeHandle stop);
+  // The port is opened by `opener`: the system's own, or a test's stand-in.
+  Feed(const Options& options, const TickTimer& timer, serial::WakeHandle stop,
+       serial::SerialLink::Opener opener = serial::OpenNativePort);
 
   // Show: opens the port. Why there is no port, or what it did not take, goes to stderr: nothing
   // is shown in a window for it.
@@ -35,6 +39,8 @@ class Feed {
 
   const Options& options_;
   serial::WakeHandle stop_;
+  serial::SerialLink link_;
+  feeder::CheckCycle cycle_;
   FailureLog failures_;
   TickLog record_;
 };

@@ -24,7 +24,7 @@ std::string IsoTime(WallClock::time_point when) {
 
 std::string DescribeTick(const feeder::TickRecord& tick, bool failed) {
   if (tick.pause) {
-    return "pause of " + std::to_string(feeder::PauseLength.count()) + " ms";
+    return "pause of " + std::to_string(tick.paused.count()) + " ms";
   }
   const std::string bytes = std::to_string(tick.size) + (tick.size == 1 ? " byte" : " bytes");
   if (tick.sent) {

@@ -89,7 +89,7 @@ TEST(TickLogTest, EachTickIsOneLineWithItsTime) {
                           .sent = true,
                           .took = 276'449'000ns};
   EXPECT_EQ(shell::DescribeTick(sent, false), "check4.txt 265 bytes sent in 276.4 ms");
-  EXPECT_EQ(shell::DescribeTick({.pause = true}, false), "pause of 10000 ms");
+  EXPECT_EQ(shell::DescribeTick({.paused = 10000ms, .pause = true}, false), "pause of 10000 ms");
   EXPECT_EQ(shell::DescribeTick({.file = "check3.txt"}, true), "check3.txt not sent: failed");
   EXPECT_EQ(shell::DescribeTick({.file = "check2.txt", .size = 1}, false),
             "check2.txt 1 byte not sent: no port");

@@ -29,6 +29,11 @@ std::string LockDirectory = "/var/lock";
 
 namespace {
 
+// Whether a failed write's error means the device itself went away (unplugged, hung up).
+bool DeviceGone(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
+
 // Sets DTR and RTS as the settings want them. Linux raises both on every open and on leaving
 // speed B0, so this runs right after the open and again after the settings are applied.
 // Devices without modem lines (pseudo-terminals among them) refuse with ENOTTY or EINVAL.
@@ -117,12 +122,14 @@ class PosixPort final : public NativePort {
         }
       } else {
         result.error = count < 0 ? errno : EIO;
+        result.gone = DeviceGone(result.error);
         return false;
       }
     }
     const int drained = Drain();
     result.cancelled = drained < 0;
     result.error = std::max(drained, 0);
+    result.gone = DeviceGone(result.error);
     return drained == 0;
   }
 
@@ -200,10 +207,6 @@ OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
   return {.port = std::make_unique<PosixPort>(std::move(fd), std::move(lock), cancel, options.line),
           .failure = {},
           .mismatch = std::move(mismatch)};
-}
-
-bool DeviceGone(int error) {
-  return error == EIO || error == ENXIO || error == ENODEV;
 }
 
 std::string DefaultPort() {

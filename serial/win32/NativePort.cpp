@@ -64,7 +64,8 @@ class WindowsPort final : public NativePort {
 
  private:
   // The port is opened for overlapped writes only so that a stop request can end one: the tick
-  // still waits for each write to finish, as a synchronous write would.
+  // still waits for each write to finish, as a synchronous write would. Adapters report 31, 22,
+  // 5, 995 or 1617 when they are unplugged, Wine 21: any failed write on a port means it is lost.
   bool WriteAll(std::span<const std::byte> bytes, WriteResult& result) {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -75,6 +76,7 @@ class WindowsPort final : public NativePort {
       if (!WriteFile(port_, bytes.data() + done, chunk, nullptr, &overlapped) &&
           GetLastError() != ERROR_IO_PENDING) {
         result.error = static_cast<int>(GetLastError());
+        result.gone = true;
         return false;
       }
       const std::array<WakeHandle, 2> handles{ToWake(written_), cancel_};
@@ -90,12 +92,14 @@ class WindowsPort final : public NativePort {
       result.written += count;
       if (!ok || count == 0) {
         result.error = ok ? ERROR_WRITE_FAULT : static_cast<int>(GetLastError());
+        result.gone = true;
         return false;
       }
     }
     // Until the driver's queue is on the wire.
     if (!FlushFileBuffers(port_)) {
       result.error = static_cast<int>(GetLastError());
+      result.gone = true;
       return false;
     }
     return true;
@@ -160,12 +164,6 @@ OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
   return {.port = std::make_unique<WindowsPort>(port, written, cancel),
           .failure = {},
           .mismatch = mismatch.Text()};
-}
-
-bool DeviceGone(int error) {
-  // Adapters report 31, 22, 5, 995 or 1617 when they are unplugged, Wine 21: any failed write
-  // on a port means it is lost.
-  return error != 0;
 }
 
 std::string DefaultPort() {

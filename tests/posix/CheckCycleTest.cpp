@@ -19,17 +19,14 @@ namespace {
 using namespace testing_support;
 namespace fs = std::filesystem;
 
-// The cycle against a real pty, in a scratch working directory, with the pause recorded
-// instead of slept.
-class CheckCycleTest : public ::testing::Test {
+// The cycle against a real pty, for what only a real port and real files show, in a scratch
+// working directory, with the pause recorded instead of slept.
+class PtyCycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     serial::LockDirectory = scratch_.Path().string();
-    ASSERT_EQ(serial::OpenPort(pty_.SlavePath()), "");
-    feeder::CheckNumber = 0;
-    feeder::Pause = [this](std::chrono::milliseconds length) { pauses_.push_back(length); };
+    ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}), "");
   }
-  void TearDown() override { serial::ClosePort(); }
 
   void WriteCheckFiles() {
     for (int n = 1; n <= 6; ++n) {
@@ -39,14 +36,14 @@ class CheckCycleTest : public ::testing::Test {
 
   // Runs one tick and returns what reached the far end of the line.
   std::string Tick() {
-    feeder::TimerTimer();
+    cycle_.TimerTimer();
     return pty_.ReadAvailable(20ms);
   }
 
   // Runs one tick that must fail, returns its message, and checks that nothing was sent.
   std::string FailingTick() {
     try {
-      feeder::TimerTimer();
+      cycle_.TimerTimer();
     } catch (const feeder::TickFailure& failure) {
       EXPECT_EQ(pty_.ReadAvailable(20ms), "");
       return failure.what();
@@ -57,10 +54,14 @@ class CheckCycleTest : public ::testing::Test {
 
   ScratchDirectory scratch_;
   TestPty pty_;
+  serial::SerialLink link_;
   std::vector<std::chrono::milliseconds> pauses_;
+  feeder::CheckCycle cycle_{
+      link_, std::chrono::milliseconds(10000),
+      [this](std::chrono::milliseconds length) { pauses_.push_back(length); }};
 };
 
-TEST_F(CheckCycleTest, SendsEveryByteValueExactlyAsStored) {
+TEST_F(PtyCycleTest, SendsEveryByteValueExactlyAsStored) {
   std::string content;
   for (int value = 0; value < 256; ++value) {
     content += static_cast<char>(value);
@@ -70,63 +71,24 @@ TEST_F(CheckCycleTest, SendsEveryByteValueExactlyAsStored) {
   EXPECT_EQ(Tick(), content);
 }
 
-TEST_F(CheckCycleTest, RotatesThroughSixFilesAndPausesAfterTheSixth) {
-  WriteCheckFiles();
-  for (int rotation = 0; rotation < 2; ++rotation) {
-    for (int n = 1; n <= 6; ++n) {
-      EXPECT_EQ(Tick(), "file " + std::to_string(n) + "\r\n");
-      EXPECT_EQ(feeder::CheckNumber, n);
-    }
-    EXPECT_EQ(Tick(), "");
-    EXPECT_EQ(feeder::CheckNumber, 0);
-    ASSERT_EQ(pauses_.size(), static_cast<std::size_t>(rotation + 1));
-    EXPECT_EQ(pauses_.back(), std::chrono::milliseconds(10000));
-  }
-  EXPECT_EQ(Tick(), "file 1\r\n");
-}
-
-TEST_F(CheckCycleTest, AMissingFileFailsItsTickAndIsSkippedEveryRotation) {
-  WriteCheckFiles();
-  fs::remove("check3.txt");
-  for (int rotation = 0; rotation < 2; ++rotation) {
-    EXPECT_EQ(Tick(), "file 1\r\n");
-    EXPECT_EQ(Tick(), "file 2\r\n");
-    EXPECT_EQ(FailingTick(), "Cannot open file \"check3.txt\": No such file or directory");
-    EXPECT_EQ(feeder::CheckNumber, 3);
-    EXPECT_EQ(Tick(), "file 4\r\n");
-    EXPECT_EQ(Tick(), "file 5\r\n");
-    EXPECT_EQ(Tick(), "file 6\r\n");
-    EXPECT_EQ(Tick(), "");
-  }
-}
-
-TEST_F(CheckCycleTest, AnEmptyFileSendsNothingAndAFullBufferFileIsSentWhole) {
-  WriteFile("check1.txt", "");
-  EXPECT_EQ(Tick(), "");
-
+TEST_F(PtyCycleTest, AFullBufferFileArrivesWhole) {
   const std::string full = PatternBytes(feeder::SendBufferSize, 11);
-  WriteFile("check2.txt", full);
+  WriteFile("check1.txt", full);
   BackgroundReader reader(pty_.Master());
-  feeder::TimerTimer();
+  cycle_.TimerTimer();
   EXPECT_TRUE(reader.WaitFor(full.size()) == full);
 }
 
-TEST_F(CheckCycleTest, AFileLargerThanTheBufferIsRefusedUnsent) {
-  WriteFile("check1.txt", PatternBytes(feeder::SendBufferSize + 1, 1));
+TEST_F(PtyCycleTest, SizesAreSixtyFourBitSoAHugeFileIsRefusedNotWrapped) {
+  WriteFile("check1.txt", "");
+  fs::resize_file("check1.txt", 3ULL << 30);  // sparse: nothing is written to disk
   EXPECT_EQ(FailingTick(),
-            "Cannot send file \"check1.txt\": 1048577 bytes is more than the 1048576 bytes one "
+            "Cannot send file \"check1.txt\": 3221225472 bytes is more than the 1048576 bytes one "
             "send can hold");
-
-  // Sizes are 64-bit: 3 GiB is refused, not wrapped to something small.
-  WriteFile("check2.txt", "");
-  fs::resize_file("check2.txt", 3ULL << 30);
-  EXPECT_EQ(FailingTick(),
-            "Cannot send file \"check2.txt\": 3221225472 bytes is more than the 1048576 bytes one "
-            "send can hold");
-  EXPECT_EQ(feeder::CheckNumber, 2);
+  EXPECT_EQ(cycle_.CheckNumber(), 1);
 }
 
-TEST_F(CheckCycleTest, OnlyRegularFilesAreSentAndNothingBlocks) {
+TEST_F(PtyCycleTest, OnlyRegularFilesAreSentAndNothingBlocks) {
   // A FIFO without a writer would block the open, and then stream for ever.
   ASSERT_EQ(::mkfifo("check1.txt", 0644), 0);
   EXPECT_EQ(FailingTick(), "Cannot send file \"check1.txt\": not a regular file");
@@ -140,7 +102,7 @@ TEST_F(CheckCycleTest, OnlyRegularFilesAreSentAndNothingBlocks) {
   EXPECT_EQ(Tick(), "four");
 }
 
-TEST_F(CheckCycleTest, AFileShorterThanItsSizeFailsUnsent) {
+TEST_F(PtyCycleTest, AFileShorterThanItsSizeFailsUnsent) {
   // Kernel attribute files claim a page but hold a few bytes: the same as a file that shrank
   // between taking its size and reading it.
   const fs::path attribute = "/sys/devices/system/cpu/online";
@@ -154,36 +116,14 @@ TEST_F(CheckCycleTest, AFileShorterThanItsSizeFailsUnsent) {
   EXPECT_TRUE(message.ends_with(" of 4096 bytes")) << message;
 }
 
-TEST_F(CheckCycleTest, WithoutAPortFilesAreStillReadAndNothingIsSent) {
-  serial::ClosePort();
-  WriteCheckFiles();
-  fs::remove("check2.txt");
-  EXPECT_NO_THROW(feeder::TimerTimer());
-  EXPECT_EQ(FailingTick(), "Cannot open file \"check2.txt\": No such file or directory");
-  EXPECT_NO_THROW(feeder::TimerTimer());
-  EXPECT_EQ(feeder::CheckNumber, 3);
-}
-
-TEST_F(CheckCycleTest, EachTickReadsItsFileAfresh) {
-  WriteCheckFiles();
-  EXPECT_EQ(Tick(), "file 1\r\n");
-  WriteFile("check2.txt", "rewritten, and longer than before");
-  EXPECT_EQ(Tick(), "rewritten, and longer than before");
-  for (int tick = 3; tick <= 7; ++tick) {
-    Tick();
-  }
-  WriteFile("check1.txt", "1");
-  EXPECT_EQ(Tick(), "1");
-}
-
-TEST_F(CheckCycleTest, AHangUpFailsEachSendingTickAndTheRotationGoesOn) {
+TEST_F(PtyCycleTest, AHangUpFailsEachSendingTickAndTheRotationGoesOn) {
   WriteCheckFiles();
   EXPECT_EQ(Tick(), "file 1\r\n");
   pty_.HangUp();
   const std::string device = pty_.SlavePath();
   for (int n = 2; n <= 3; ++n) {
     try {
-      feeder::TimerTimer();
+      cycle_.TimerTimer();
       ADD_FAILURE() << "tick " << n << " did not fail";
     } catch (const feeder::TickFailure& failure) {
       // What --reconnect would do is said once; the port is kept and never reopened.
@@ -195,28 +135,28 @@ TEST_F(CheckCycleTest, AHangUpFailsEachSendingTickAndTheRotationGoesOn) {
                             : ""));
       EXPECT_EQ(failure.Summary(), "Cannot send to port \"" + device + "\": Input/output error");
     }
-    EXPECT_EQ(feeder::CheckNumber, n);
-    EXPECT_TRUE(serial::PortHandle);
-    EXPECT_TRUE(feeder::LastTick.portNotice.empty());
+    EXPECT_EQ(cycle_.CheckNumber(), n);
+    EXPECT_NE(link_.PortHandle(), nullptr);
+    EXPECT_TRUE(cycle_.LastTick().portNotice.empty());
   }
 }
 
-TEST_F(CheckCycleTest, WithReconnectALostPortIsLetGoAndTakenBackWhenItReturns) {
+TEST_F(PtyCycleTest, WithReconnectALostPortIsLetGoAndTakenBackWhenItReturns) {
   // The port by a link, as /dev/serial/by-id/... names a USB adapter; a replug may bring it back
   // as another device.
-  serial::ClosePort();
+  link_.Close();
   const fs::path link = scratch_.Path() / "usb-adapter";
   fs::create_symlink(pty_.SlavePath(), link);
   // A line of its own, which the port must be given again when it comes back.
   serial::PortOptions options{.device = link.string(), .reconnect = true};
   options.line.baudRate = 19200;
-  ASSERT_EQ(serial::OpenPort(options), "");
+  ASSERT_EQ(link_.Open(options), "");
   WriteCheckFiles();
   EXPECT_EQ(Tick(), "file 1\r\n");
 
   pty_.HangUp();
   try {
-    feeder::TimerTimer();
+    cycle_.TimerTimer();
     ADD_FAILURE() << "the tick after the unplug did not fail";
   } catch (const feeder::TickFailure& failure) {
     EXPECT_EQ(std::string(failure.what()), "Port \"" + link.string() +
@@ -224,12 +164,12 @@ TEST_F(CheckCycleTest, WithReconnectALostPortIsLetGoAndTakenBackWhenItReturns) {
                                                "comes back");
   }
   // Let go at once: no lock file, no port.
-  EXPECT_FALSE(serial::PortHandle);
+  EXPECT_EQ(link_.PortHandle(), nullptr);
   EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.Path()), fs::directory_iterator()),
             7);  // the six check files and the link
   fs::remove(link);
-  EXPECT_NO_THROW(feeder::TimerTimer());  // away: the file is read, nothing sent, nothing said
-  EXPECT_TRUE(feeder::LastTick.portNotice.empty());
+  EXPECT_NO_THROW(cycle_.TimerTimer());  // away: the file is read, nothing sent, nothing said
+  EXPECT_TRUE(cycle_.LastTick().portNotice.empty());
 
   TestPty replugged;
   termios left = replugged.Settings();
@@ -241,12 +181,12 @@ TEST_F(CheckCycleTest, WithReconnectALostPortIsLetGoAndTakenBackWhenItReturns) {
     // Right after a replug a modem manager may be probing the port: busy is "not back yet".
     const serial::Descriptor prober(::open(replugged.SlavePath().c_str(), O_RDWR | O_NOCTTY));
     ASSERT_EQ(::flock(prober.Get(), LOCK_EX | LOCK_NB), 0);
-    EXPECT_NO_THROW(feeder::TimerTimer());
-    EXPECT_TRUE(feeder::LastTick.portNotice.empty());
-    EXPECT_FALSE(serial::PortHandle);
+    EXPECT_NO_THROW(cycle_.TimerTimer());
+    EXPECT_TRUE(cycle_.LastTick().portNotice.empty());
+    EXPECT_EQ(link_.PortHandle(), nullptr);
   }
-  EXPECT_NO_THROW(feeder::TimerTimer());
-  EXPECT_EQ(feeder::LastTick.portNotice, "Port \"" + link.string() + "\" is back");
+  EXPECT_NO_THROW(cycle_.TimerTimer());
+  EXPECT_EQ(cycle_.LastTick().portNotice, "Port \"" + link.string() + "\" is back");
   EXPECT_EQ(replugged.ReadAvailable(20ms), "file 5\r\n");
   const termios now = replugged.Settings();
   EXPECT_EQ(cfgetospeed(&now), B19200);
@@ -271,13 +211,13 @@ long ResidentKiB() {
   return -1;
 }
 
-TEST_F(CheckCycleTest, ManyTicksLeaveDescriptorsAndMemoryFlat) {
+TEST_F(PtyCycleTest, ManyTicksLeaveDescriptorsAndMemoryFlat) {
   WriteCheckFiles();
   fs::remove("check5.txt");  // failing ticks too
   const auto run = [this](int ticks) {
     for (int tick = 0; tick < ticks; ++tick) {
       try {
-        feeder::TimerTimer();
+        cycle_.TimerTimer();
       } catch (const feeder::TickFailure&) {
       }
       pty_.ReadAvailable(0ms);  // read and dropped, so the pty never fills

@@ -5,8 +5,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <random>
 #include <stdexcept>
 
 namespace testing_support {
@@ -55,7 +53,6 @@ BackgroundReader::BackgroundReader(int master, std::size_t chunk, std::chrono::m
       if (count > 0) {
         const std::lock_guard lock(mutex_);
         received_.append(buffer, 0, static_cast<std::size_t>(count));
-        arrivals_.emplace_back(std::chrono::steady_clock::now(), static_cast<std::size_t>(count));
       } else {
         std::this_thread::sleep_for(5ms);  // slave not open (EIO): wait for the writer
       }
@@ -82,40 +79,6 @@ std::string BackgroundReader::WaitFor(std::size_t count, std::chrono::millisecon
     }
     std::this_thread::sleep_for(2ms);
   }
-}
-
-std::vector<std::pair<std::chrono::steady_clock::time_point, std::size_t>>
-BackgroundReader::Arrivals() {
-  const std::lock_guard lock(mutex_);
-  return arrivals_;
-}
-
-ScratchDirectory::ScratchDirectory() : previous_(std::filesystem::current_path()) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "checkfeed-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot create a scratch directory");
-  }
-  path_ = pattern;
-  std::filesystem::current_path(path_);
-}
-
-ScratchDirectory::~ScratchDirectory() {
-  std::filesystem::current_path(previous_);
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-std::string PatternBytes(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) {
-    byte = static_cast<char>(random() & 0xFF);
-  }
-  return bytes;
 }
 
 }  // namespace testing_support

@@ -1,20 +1,17 @@
 #pragma once
 
-// Real pseudo-terminals and scratch directories for the tests: no mock of the kernel where the
-// kernel itself can serve.
+// Real pseudo-terminals for the tests: no mock of the kernel where the kernel itself can serve.
 
 #include <termios.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "serial/posix/Descriptor.h"
+#include "tests/Support.h"
 
 namespace testing_support {
 
@@ -52,8 +49,6 @@ class BackgroundReader {
   ~BackgroundReader();
   // Waits until `count` bytes have arrived (or `timeout` passed) and returns what arrived.
   std::string WaitFor(std::size_t count, std::chrono::milliseconds timeout = 20s);
-  // When each read's bytes arrived, and how many there were.
-  std::vector<std::pair<std::chrono::steady_clock::time_point, std::size_t>> Arrivals();
 
  private:
   int master_;
@@ -62,25 +57,7 @@ class BackgroundReader {
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::string received_;
-  std::vector<std::pair<std::chrono::steady_clock::time_point, std::size_t>> arrivals_;
   std::thread thread_;
 };
-
-// A fresh directory, made the working directory for the object's life.
-class ScratchDirectory {
- public:
-  ScratchDirectory();
-  ~ScratchDirectory();
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-  std::filesystem::path previous_;
-};
-
-void WriteFile(const std::filesystem::path& path, const std::string& content);
-
-// `size` bytes that are not all alike.
-std::string PatternBytes(std::size_t size, unsigned seed);
 
 }  // namespace testing_support

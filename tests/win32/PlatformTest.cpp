@@ -128,19 +128,19 @@ TEST(CheckFileTest, FilesAreReadAsBytesByTheirUtf16Names) {
   std::ofstream("check1.txt", std::ios::binary) << content;
   fs::create_directory("check2.txt");
 
-  feeder::CheckNumber = 0;
-  serial::ClosePort();
-  feeder::TimerTimer();  // no port: the file is read, nothing is sent
-  ASSERT_EQ(feeder::LastTick.size, content.size());
+  serial::SerialLink link;  // never opened: the file is read, nothing is sent
+  feeder::CheckCycle cycle(link);
+  cycle.TimerTimer();
+  ASSERT_EQ(cycle.LastTick().size, content.size());
   EXPECT_EQ(std::memcmp(feeder::SendBuffer.data(), content.data(), content.size()), 0);
   try {
-    feeder::TimerTimer();
+    cycle.TimerTimer();
     ADD_FAILURE() << "a folder was read as a check file";
   } catch (const feeder::TickFailure& failure) {
     EXPECT_EQ(std::string(failure.what()), "Cannot send file \"check2.txt\": not a regular file");
   }
   try {
-    feeder::TimerTimer();
+    cycle.TimerTimer();
     ADD_FAILURE() << "a missing file was read";
   } catch (const feeder::TickFailure& failure) {
     EXPECT_EQ(std::string(failure.what()),

@@ -1,0 +1,80 @@
+#include "serial/SerialLink.h"
+
+#include <utility>
+
+#include "serial/SystemError.h"
+
+namespace serial {
+
+SerialLink::SerialLink(Opener opener) : opener_(std::move(opener)) {}
+
+std::string SerialLink::OpenOnce(std::string& mismatch) {
+  OpenedPort opened = opener_(wanted_, cancel_);
+  if (!opened.port) {
+    return "Cannot open port " + Quoted(wanted_.device) + ": " + opened.failure;
+  }
+  mismatch = std::move(opened.mismatch);
+  portHandle_ = std::make_unique<Port>(wanted_.device, std::move(opened.port), cancel_, wanted_);
+  everOpened_ = true;
+  return {};
+}
+
+std::string SerialLink::Open(const PortOptions& options, WakeHandle cancel) {
+  wanted_ = options;
+  cancel_ = cancel;
+  away_ = false;
+  everOpened_ = false;
+  hintGiven_ = false;
+  std::string mismatch;
+  std::string message = OpenOnce(mismatch);
+  if (!portHandle_ && options.reconnect) {
+    away_ = true;
+    message += "; trying again at each tick";
+  }
+  if (!mismatch.empty()) {
+    message = "Port " + Quoted(options.device) + " did not take every setting: " + mismatch;
+  }
+  return message;
+}
+
+WriteFailure SerialLink::WriteFailed(const WriteResult& result) {
+  if (!result.gone || !portHandle_) {
+    return {};
+  }
+  const std::string device = portHandle_->Device();
+  if (wanted_.reconnect) {
+    // Let go of it at once, every lock with it, so nothing (the replugged device under a new
+    // name, another program) is kept from it while it is away.
+    Close();
+    away_ = true;
+    return {.lost = true,
+            .text = "Port " + Quoted(device) + " lost: " + ErrorText(result.error) +
+                    "; reopening when it comes back"};
+  }
+  if (hintGiven_) {
+    return {};
+  }
+  hintGiven_ = true;
+  return {.lost = false,
+          .text = "; the device went away: --reconnect would reopen it when it comes back"};
+}
+
+std::string SerialLink::Reopen() {
+  if (!away_ || portHandle_) {
+    return {};
+  }
+  const bool before = everOpened_;
+  std::string mismatch;
+  OpenOnce(mismatch);
+  if (!portHandle_) {
+    return {};  // not back yet: absent, busy, or still being set up
+  }
+  away_ = false;
+  std::string back = "Port " + Quoted(wanted_.device) + (before ? " is back" : " is open");
+  if (!mismatch.empty()) {
+    back += ", but did not take every setting: " + mismatch;
+  }
+  return back;
+}
+
+}  // namespace serial

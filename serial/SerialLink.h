@@ -1,0 +1,82 @@
+#pragma once
+
+// The program's serial port, from open to close: opened once, held exclusively, written to,
+// closed.
+//
+//   Open(options)      lock, open, configure; PortHandle() is the port, or null when it could not
+//                      be had (absent, in use by another program, not a serial port)
+//   PortHandle()->Write  every byte out and drained, or the reason it stopped
+//   WriteFailed(result)  a write failed: with reconnect, a device that went away is let go...
+//   Reopen()           ...and opened again, with all its settings, once it is back
+//   Close()            drop exclusivity, close, release the locks; PortHandle() null again
+//
+// Without reconnect the port is opened once and never again, whatever happens to it.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "serial/NativePort.h"
+#include "serial/Port.h"
+
+namespace serial {
+
+// What became of the port after a write failed.
+struct WriteFailure {
+  bool lost = false;  // reconnect: the port was closed and is reopened when it is back
+  std::string text;   // lost: the whole message; otherwise what to add to it, maybe ""
+};
+
+class SerialLink {
+ public:
+  // How a port is opened: the system's own (OpenNativePort), or a test's stand-in.
+  using Opener = std::function<OpenedPort(const PortOptions& options, WakeHandle cancel)>;
+
+  explicit SerialLink(Opener opener = OpenNativePort);
+  SerialLink(const SerialLink&) = delete;
+  SerialLink& operator=(const SerialLink&) = delete;
+  ~SerialLink() { Close(); }
+
+  // The open port, or null: not yet opened, the open failed, or (with reconnect) the device is
+  // away. Only the link itself sets it.
+  Port* PortHandle() const { return portHandle_.get(); }
+
+  // Opens and configures the port (PortHandle() must be null): raw, with the options' line
+  // settings (by default 9600 baud, 8 data bits, no parity, one stop bit, no flow control, DTR
+  // and RTS off), exclusively held. `cancel` (or none) is watched during writes so a stop request
+  // ends a long write promptly. The options are kept for Reopen.
+  // Returns "" when all went well, otherwise one line for the user: why there is no port, or
+  // which settings the device did not take (the port is then still used).
+  std::string Open(const PortOptions& options, WakeHandle cancel = WakeHandle());
+
+  // What becomes of the port after a write ended with `result`'s failure: with reconnect, a
+  // device that went away is closed at once, every lock with it.
+  WriteFailure WriteFailed(const WriteResult& result);
+
+  // With reconnect, when the port is away: tries once to open it again, quietly (right after a
+  // replug udev may still be setting its permissions, or a modem manager probing it). Returns
+  // "Port "..." is back" when it opened, otherwise "". Without reconnect it does nothing.
+  std::string Reopen();
+
+  // Closes the port if one is open; PortHandle() becomes null. Closing twice closes once.
+  void Close() { portHandle_.reset(); }
+
+ private:
+  // Opens the port into portHandle_. Returns why it could not, or "" and in `mismatch` which
+  // settings did not take.
+  std::string OpenOnce(std::string& mismatch);
+
+  Opener opener_;
+  std::unique_ptr<Port> portHandle_;
+  // What Open was asked for, kept for reopening.
+  PortOptions wanted_;
+  WakeHandle cancel_;
+  // With reconnect: there is no port now, and the next tick that sends tries to open it again.
+  bool away_ = false;
+  // Whether a port was ever opened, so its return reads "is back", not "is open".
+  bool everOpened_ = false;
+  // Without reconnect, a port that went away says once what --reconnect would do.
+  bool hintGiven_ = false;
+};
+
+}  // namespace serial

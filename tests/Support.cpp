@@ -1,0 +1,100 @@
+#include "tests/Support.h"
+
+#include <atomic>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <stdexcept>
+
+#include "serial/NativePort.h"
+
+namespace testing_support {
+
+ScratchDirectory::ScratchDirectory() : previous_(std::filesystem::current_path()) {
+  static std::atomic<unsigned> made{0};
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const std::filesystem::path candidate =
+        std::filesystem::temp_directory_path() /
+        ("checkfeed-test-" + std::to_string(random()) + "-" + std::to_string(made++));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate;
+    }
+  }
+  if (path_.empty()) {
+    throw std::runtime_error("cannot create a scratch directory");
+  }
+  std::filesystem::current_path(path_);
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  std::error_code ignored;
+  std::filesystem::current_path(previous_, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+std::string PatternBytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) {
+    byte = static_cast<char>(random() & 0xFF);
+  }
+  return bytes;
+}
+
+class StandInPort final : public serial::NativePort {
+ public:
+  explicit StandInPort(StandInDevice& device) : device_(device) { ++device_.openPorts; }
+  ~StandInPort() override {
+    --device_.openPorts;
+    ++device_.closes;
+  }
+
+  bool WriteDrained(std::span<const std::byte> bytes, serial::WriteResult& result) override {
+    const auto began = StandInDevice::Clock::now();
+    if (device_.failError_ != 0) {
+      result.error = device_.failError_;
+      result.gone = device_.failGone_;
+      return false;
+    }
+    const auto* data = reinterpret_cast<const char*>(bytes.data());
+    device_.pieces.push_back({std::string(data, bytes.size()), began, StandInDevice::Clock::now()});
+    result.written += bytes.size();
+    return true;
+  }
+
+  void DiscardInput() override {}
+
+ private:
+  StandInDevice& device_;
+};
+
+serial::SerialLink::Opener StandInDevice::Opener() {
+  return [this](const serial::PortOptions& options, serial::WakeHandle) {
+    attempts.push_back(options);
+    if (!refuse.empty()) {
+      return serial::OpenedPort{.port = nullptr, .failure = refuse, .mismatch = {}};
+    }
+    return serial::OpenedPort{
+        .port = std::make_unique<StandInPort>(*this), .failure = {}, .mismatch = mismatch};
+  };
+}
+
+void StandInDevice::FailWrites(int error, bool gone) {
+  failError_ = error;
+  failGone_ = gone;
+}
+
+std::string StandInDevice::Sent() const {
+  std::string all;
+  for (const Piece& piece : pieces) {
+    all += piece.bytes;
+  }
+  return all;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,80 @@
+#pragma once
+
+// What the unit tests share on every build: scratch folders, check files, and a stand-in behind
+// the port seam (serial/NativePort.h) that records what it was given and fails on demand, so the
+// rotation, the pause, reconnect and the failure messages run as plain code, on Linux and under
+// Wine alike, with no port and nothing to schedule.
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "serial/SerialLink.h"
+
+namespace testing_support {
+
+// A fresh folder, made the working directory for the object's life.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  ~ScratchDirectory();
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+  std::filesystem::path previous_;
+};
+
+void WriteFile(const std::filesystem::path& path, const std::string& content);
+
+// `size` bytes that are not all alike.
+std::string PatternBytes(std::size_t size, unsigned seed);
+
+// The far end of a stand-in line: what was opened, written and closed, and what fails next.
+class StandInDevice {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // One call of WriteDrained: the bytes, when the call began and when it returned (the bytes had
+  // left the port).
+  struct Piece {
+    std::string bytes;
+    Clock::time_point began;
+    Clock::time_point left;
+  };
+
+  StandInDevice() = default;
+  StandInDevice(const StandInDevice&) = delete;
+  StandInDevice& operator=(const StandInDevice&) = delete;
+
+  // The opener to give a SerialLink: every port it opens writes here.
+  serial::SerialLink::Opener Opener();
+
+  // Why the next opens fail ("" : they work), and what an open that works did not take.
+  std::string refuse;
+  std::string mismatch;
+
+  // From now on every write fails at once with `error`, as a device that went away (`gone`) or
+  // one that refuses; Heal() makes writes work again.
+  void FailWrites(int error, bool gone);
+  void Heal() { failError_ = 0; }
+
+  // Every attempt to open, with the options it was given; how many ports were closed; every
+  // piece written; all bytes written, in order.
+  std::vector<serial::PortOptions> attempts;
+  int closes = 0;
+  int openPorts = 0;
+  std::vector<Piece> pieces;
+  std::string Sent() const;
+
+ private:
+  friend class StandInPort;
+  int failError_ = 0;
+  bool failGone_ = false;
+};
+
+}  // namespace testing_support
