@@ -6,9 +6,14 @@ private mount namespace where a pty is bound over /dev/ttyS0 and a directory of 
 over /run/lock, so it never touches this machine's real port or lock files. Under Wine, COM1 is a
 link the test points at its pty, in a Wine prefix where this machine's serial ports do not exist
 (tests/wine). Every process started here is bounded in time and killed when its test ends.
+
+Timing is taken where the program controls it: a send's first byte at the far end of the line, the
+program's own record (--verbose), or the moment it opened its port (OpenCounter), never the moment
+a test started a process, which under Wine is seconds before the program begins.
 """
 
 import ctypes
+import datetime
 import errno
 import fcntl
 import os
@@ -20,6 +25,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 import unittest
@@ -163,6 +169,34 @@ class Arrivals:
         return time.monotonic() - self._last()
 
 
+# A line of the program's record of every tick (--verbose): its local time, then what happened.
+RECORD = re.compile(r"^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d) (.*)$")
+SENT = re.compile(r"^(\S+) (\d+) bytes? sent in ([0-9.]+) ms$")
+
+
+def records(lines):
+    """The record's lines among `lines`, as (seconds since the epoch, text)."""
+    found = []
+    for line in lines:
+        match = RECORD.match(line)
+        if match:
+            found.append((datetime.datetime.fromisoformat(match.group(1)).timestamp(),
+                          match.group(2)))
+    return found
+
+
+def send_took(stdout, name, timeout):
+    """How long the program's record says the send of check file `name` took, in milliseconds,
+    waiting up to `timeout` seconds for that line; None if it does not come."""
+    def took():
+        for _, text in records(stdout.texts()):
+            match = SENT.match(text)
+            if match and match.group(1) == name:
+                return float(match.group(3))
+        return None
+    return wait_until(took, timeout)
+
+
 # What Wine itself may write to a program's stderr: its own diagnostics, and the dump of its
 # server's objects when the server ends.
 WINE_NOISE = re.compile(r"^([0-9a-f]{4}:(err|fixme|warn|trace):|0x[0-9a-f]+:|wine: |it looks like "
@@ -228,10 +262,20 @@ def pe_machine(path):
         return struct.unpack("<H", program.read(2))[0]
 
 
+def windows_path(path):
+    """A Linux path as a Windows program under Wine names it (Wine's Z: is /)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 class Target:
     """The program under test, and what differs between its two builds: checkfeed on Linux, or
     checkfeed.exe under Wine (through tests/wine/wine.sh, in the prefix tests/wine/prefix.sh
-    made; CHECKFEED_WINE and CHECKFEED_WINE_DIR name them)."""
+    made; CHECKFEED_WINE and CHECKFEED_WINE_DIR name them).
+
+    Under Wine the program runs from tests/wine/run.cmd, which writes the exit status Windows gives
+    it to a file: Wine's server ends a process with SIGKILL when its Unix side lingers for about
+    half a second after its last thread has ended (seen with the exit delayed by 0.8 s: -9; by
+    0.1 s: 0), so on a busy machine the status the Unix side shows is not always the program's."""
 
     def __init__(self, program):
         self.program = os.path.abspath(program)
@@ -258,7 +302,10 @@ class Target:
             self.startup = 150.0 if self.emulated else 4.0
 
     def command(self, args=()):
-        return [self.wine, self.program, *args] if self.windows else [self.program, *args]
+        if not self.windows:
+            return [self.program, *args]
+        runner = os.path.join(os.path.dirname(self.wine), "run.cmd")
+        return [self.wine, "cmd", "/c", windows_path(runner), windows_path(self.program), *args]
 
     def new_session(self):
         """Under Wine, ends the prefix's server and every program in it, so the next program
@@ -300,6 +347,13 @@ class Checkfeed:
             command = ["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh",
                        pty.path, lock_dir, *wrapper, *target.command(args)]
         environment = dict(os.environ if env is None else env)
+        self.target = target
+        self.status_file = None
+        self.own_pid = None
+        if target.windows:
+            self.status_dir = tempfile.mkdtemp(prefix="checkfeed-status-")
+            self.status_file = os.path.join(self.status_dir, "exit-status")
+            environment["CHECKFEED_EXIT_FILE"] = windows_path(self.status_file)
         self.runtime_dir = None
         if "XDG_RUNTIME_DIR" not in environment:
             # Qt wants one, private to its user; without it Qt writes a warning on stderr.
@@ -325,20 +379,36 @@ class Checkfeed:
 
     @property
     def pid(self):
-        return self.process.pid
+        """The program's own process. Under Wine that is the Windows program run.cmd started, in
+        the session of the process started here."""
+        if not self.target.windows:
+            return self.process.pid
+        if self.own_pid is None:
+            name = os.path.basename(self.target.program).lower()
+            self.own_pid = wait_until(lambda: session_process(self.process.pid, name),
+                                      10 + self.target.startup)
+        return self.own_pid
 
     def signal(self, number):
+        """Sends a signal to the program itself; under Wine a SIGINT is its Ctrl+C."""
         if self.process.poll() is None:
-            self.process.send_signal(number)
+            try:
+                os.kill(self.pid, number)
+            except (ProcessLookupError, TypeError):
+                pass  # ended already
 
     def wait(self, timeout):
-        """Waits for the program to end; returns (exit code, seconds it took) or (None, timeout)."""
+        """Waits for the program to end; returns (exit code, seconds it took) or (None, timeout).
+        Under Wine the exit code is the one Windows gave the program."""
         began = time.monotonic()
         try:
             code = self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             return None, timeout
         took = time.monotonic() - began
+        if self.status_file and os.path.exists(self.status_file):
+            with open(self.status_file) as status:
+                code = int(status.read().split()[0])
         # Under Wine, the desktop process the program started may hold its output a moment
         # longer: what the program wrote is read, but its end is not timed by it.
         self.stdout.thread.join(timeout=2)
@@ -367,6 +437,8 @@ class Checkfeed:
             os.unlink(self.com1.path)
         if self.runtime_dir:
             shutil.rmtree(self.runtime_dir, True)
+        if self.status_file:
+            shutil.rmtree(self.status_dir, True)
 
 
 class Xvfb:
@@ -440,6 +512,24 @@ class Xvfb:
                 process.wait(timeout=5)
 
 
+def session_process(session, name):
+    """The process in `session` whose program is `name` (a Windows program's file name, any case),
+    or None."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
+                program = cmdline.read().split(b"\0")[0].decode(errors="replace")
+        except OSError:
+            continue
+        if int(fields[3]) == session and program.replace("\\", "/").lower().endswith("/" + name):
+            return int(entry)
+    return None
+
+
 def mapped_libraries(pid):
     """The files a process has mapped, by name."""
     with open(f"/proc/{pid}/maps") as maps:
@@ -450,6 +540,11 @@ def toolkit_libraries(pid):
     """The libraries of the window a process has mapped: Qt, X, the window module."""
     return sorted(name for name in mapped_libraries(pid)
                   if name.startswith(("libQt", "libxcb", "libX11", "checkfeed-window")))
+
+
+def unread(pty):
+    """How many bytes wait at the pty's master, written and not yet read."""
+    return struct.unpack("i", fcntl.ioctl(pty.master, termios.FIONREAD, b"\0" * 4))[0]
 
 
 def port_is_free(path):
@@ -501,6 +596,10 @@ class OpenCounter:
         time.sleep(0.1)  # let the thread see the last events
         return len(self.times)
 
+    def first(self, timeout):
+        """When the file was first opened, waiting up to `timeout` seconds for it; None if not."""
+        return wait_until(lambda: self.times and self.times[0], timeout)
+
     def close(self):
         self.running = False
         self.thread.join(timeout=1)
@@ -549,6 +648,13 @@ class Scene(unittest.TestCase):
                            capture_output=True, timeout=30, env=program.env)
         else:
             program.signal(self.target.stop)
+
+    def watch_opens(self, pty=None):
+        """Counts the opens of the test's pty (or `pty`). The program opens its port at the show,
+        right after it starts its beat: the first open is the time its ticks count from."""
+        opens = OpenCounter((pty or self.pty).path)
+        self.addCleanup(opens.close)
+        return opens
 
     def lock_file(self):
         return os.path.join(self.lock_dir, "LCK..ttyS0")

@@ -92,7 +92,8 @@ class CommandLine(harness.Scene):
             with self.subTest(args=args):
                 arrivals = harness.Arrivals(self.pty)
                 program = self.start("--no-window", *args)
-                self.assertEqual(len(arrivals.wait_for_bursts(1, timeout=8)), 1)
+                self.assertEqual(len(arrivals.wait_for_bursts(1, timeout=8 + self.target.startup)),
+                                 1)
                 self.assertEqual(arrivals.data(), b"one")
                 arrivals.stop()
                 self.assertEqual(os.listdir(self.lock_dir), [lock_name] if lock_name else [])

@@ -79,7 +79,10 @@ class Stopping(harness.Scene):
     def test_a_stop_request_during_a_long_write_ends_the_program_at_once(self):
         self.write_check(1, pattern(MIB))
         program = self.start()  # nobody reads: the write blocks once the pty is full
-        time.sleep(6.5 + self.target.startup)
+        # The pty holds what was written and nobody read: the write is under way, then blocked.
+        self.assertTrue(harness.wait_until(lambda: harness.unread(self.pty) > 0,
+                                           10 + self.target.startup), "the write never began")
+        time.sleep(1.0)
         self.assertIsNone(program.process.poll())
         self.stop(program)  # SIGTERM, or Ctrl+C under Wine
         self.assert_ends_cleanly(program, within=1.5)
@@ -89,8 +92,10 @@ class Stopping(harness.Scene):
             self.write_check(number, f"{number}".encode())
         arrivals = harness.Arrivals(self.pty)
         program = self.start()
-        self.assertEqual(len(arrivals.wait_for_bursts(6, timeout=40)), 6)
-        time.sleep(program.started + 37.0 - time.monotonic())  # the pause runs from 35 s to 45 s
+        bursts = arrivals.wait_for_bursts(6, timeout=40)
+        self.assertEqual(len(bursts), 6)
+        # check6.txt went at 30 s; the pause runs from 35 s to 45 s.
+        time.sleep(bursts[5][0] + 7.0 - time.monotonic())
         program.signal(signal.SIGINT)
         self.assert_ends_cleanly(program, within=1.5)
 
@@ -99,13 +104,17 @@ class Stopping(harness.Scene):
         self.addCleanup(display.close)
         for number in range(1, 7):
             self.write_check(number, f"{number}".encode())
+        opens = self.watch_opens()
         program = self.start(env=display.env)
         form = display.wait_for("Form1", timeout=5)
         self.assertEqual(len(form), 1)
-        time.sleep(program.started + 37.0 - time.monotonic())
+        # The ticks count from the show, when the port was opened: the pause runs from 35 s to
+        # 45 s after it.
+        shown = opens.first(timeout=5)
+        time.sleep(shown + 37.0 - time.monotonic())
         display.close_window(form[0])
         code, _ = program.wait(timeout=15)
-        ended = time.monotonic() - program.started
+        ended = time.monotonic() - shown
         self.assertEqual(code, 0)
         self.assertGreater(ended, 44.5, "closed before the pause was over")
         self.assertLess(ended, 47.0)

@@ -27,9 +27,10 @@ class WindowRun(harness.Scene):
         check3 = self.write_check(3, b"three\r\n")
         check4 = self.write_check(4, b"four\r\n")
         arrivals = harness.Arrivals(self.pty)
+        opens = self.watch_opens()
         program = self.start(env=display.env)
 
-        form = display.wait_for("Form1", timeout=10)
+        form = display.wait_for("Form1", timeout=10 + self.target.startup)
         self.assertEqual(len(form), 1)
         # openbox frames the window, and the program fits itself to the frame, just after it
         # first shows: wait for that, not for a time.
@@ -42,10 +43,12 @@ class WindowRun(harness.Scene):
         self.assertEqual(len(box), 1)
         self.assertEqual(display.find("checkfeed: 1 failure"), [])
 
-        # With the box still open, the later files arrive on their slots.
+        # With the box still open, the later files arrive on their slots: the third and fourth
+        # ticks after the port was opened, at the show.
         bursts = arrivals.wait_for_bursts(2, timeout=15)
         self.assertEqual([data for _, data in bursts], [check3, check4])
-        self.assertTrue(14.5 < bursts[0][0] - program.started < 15.5 + self.target.startup)
+        self.assertTrue(14.5 < bursts[0][0] - opens.first(timeout=0) < 15.5,
+                        f"check3.txt {bursts[0][0] - opens.first(timeout=0):.3f} s after the show")
         self.assertAlmostEqual(bursts[1][0] - bursts[0][0], 5.0, delta=0.3)
         self.assertEqual(program.stderr.texts().count(
             f'checkfeed: Cannot open file "check1.txt": {self.target.missing}'), 1)
@@ -59,7 +62,7 @@ class WindowRun(harness.Scene):
     def test_without_a_window_manager_the_window_is_the_whole_frame(self):
         display = self.open_display(window_manager=False)
         program = self.start(env=display.env)
-        form = display.wait_for("Form1", timeout=10)
+        form = display.wait_for("Form1", timeout=10 + self.target.startup)
         self.assertEqual(len(form), 1)
         self.assertEqual(display.wait_for_frame(form[0], (601, 271, 353, 147)),
                          (601, 271, 353, 147))
@@ -72,7 +75,9 @@ class WindowRun(harness.Scene):
     def test_a_stop_signal_closes_the_window_even_with_a_box_open(self):
         display = self.open_display(window_manager=False)
         program = self.start(env=display.env)
-        self.assertEqual(len(display.wait_for("checkfeed: 1 failure", timeout=8)), 1)
+        self.assertEqual(len(display.wait_for("Form1", timeout=10 + self.target.startup)), 1)
+        # The first tick, one period after the window was made.
+        self.assertEqual(len(display.wait_for("checkfeed: 1 failure", timeout=7)), 1)
         self.stop(program)
         self.assert_ends_cleanly(program)
 
@@ -126,7 +131,7 @@ class WindowRun(harness.Scene):
             self.skipTest("Windows only: a logoff or a shutdown")
         display = self.open_display(window_manager=False)
         program = self.start(env=display.env)
-        self.assertEqual(len(display.wait_for("Form1", timeout=10)), 1)
+        self.assertEqual(len(display.wait_for("Form1", timeout=10 + self.target.startup)), 1)
         # What Windows does at a logoff: WM_QUERYENDSESSION, then WM_ENDSESSION, to every window.
         subprocess.run([self.target.wine, "wineboot", "--end-session"], env=display.env,
                        capture_output=True, timeout=30)

@@ -43,9 +43,12 @@ case $arch in
   win32) grep -q 'file format pei-i386' "$out/checkfeed.dump" || fail "not a 32-bit program" ;;
 esac
 
-# Run from where it was unpacked: it answers, and its readme knows every option.
+# Run from where it was unpacked: it answers, and its readme knows every option. Its output goes
+# to a file, not a pipe: the Wine processes a first program starts (the desktop, services) keep
+# its output open until Wine's server ends, a minute later.
 run() {
-  "$(dirname "$0")/wine.sh" "$folder/checkfeedc.exe" "$@" | tr -d '\r'
+  "$(dirname "$0")/wine.sh" "$folder/checkfeedc.exe" "$@" >"$out/output"
+  tr -d '\r' <"$out/output"
 }
 [ "$(run --version)" = "checkfeed $version" ] || fail "checkfeedc.exe --version: $(run --version)"
 for option in $(run --help | grep -o -- '--[a-z-]*' | sort -u); do
