@@ -43,22 +43,34 @@ sudo=""
 
 # Wine runs 32-bit Windows programs with its 32-bit loader, a 32-bit Linux program. Where the
 # kernel runs no 32-bit programs (some virtual machines), they run under QEMU's user-mode
-# emulation: slowly, but they run.
+# emulation. Debian 12's QEMU (7.2) ignores MAP_FIXED_NOREPLACE, and Wine then spends a minute at
+# every start reserving its address space 64 KiB at a time (65,000 mmap and munmap calls); the
+# QEMU of bookworm-backports (10) honours it, and a 32-bit program starts in about a second.
 emulate_i386() {
-  if /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
-    return 0
-  fi
-  if ! installed qemu-user-static; then
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
-      qemu-user-static
-  fi
   binfmt=/proc/sys/fs/binfmt_misc
-  [ -e $binfmt/register ] || $sudo mount -t binfmt_misc binfmt_misc $binfmt
-  if [ ! -e $binfmt/qemu-i386 ]; then
-    # 32-bit x86 ELF programs (ET_EXEC and ET_DYN), with the emulator opened at registration (F).
-    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
-      $sudo tee $binfmt/register >/dev/null
+  registered=$(sed -n 's/^interpreter //p' $binfmt/qemu-i386 2>/dev/null || true)
+  if [ "$registered" = /usr/bin/qemu-i386 ] ||
+    { [ -z "$registered" ] && /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; }; then
+    return 0  # this emulator, or none needed
   fi
+  if ! /usr/bin/qemu-i386 --version 2>/dev/null | grep -q 'version [1-9][0-9]\.'; then
+    backports=/etc/apt/sources.list.d/bookworm-backports.sources
+    if ! [ -f $backports ]; then
+      printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
+        $sudo tee $backports >/dev/null
+      $sudo apt-get update -q
+    fi
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
+      -t bookworm-backports qemu-user
+  fi
+  [ -e $binfmt/register ] || $sudo mount -t binfmt_misc binfmt_misc $binfmt
+  # An older registration (Debian 12's qemu-i386-static) gives way to this one.
+  if [ -n "$registered" ]; then
+    echo -1 | $sudo tee $binfmt/qemu-i386 >/dev/null
+  fi
+  # 32-bit x86 ELF programs (ET_EXEC and ET_DYN), with the emulator opened at registration (F).
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' |
+    $sudo tee $binfmt/register >/dev/null
 }
 
 if [ -n "$missing" ]; then

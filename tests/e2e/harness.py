@@ -253,15 +253,6 @@ class Link:
         os.symlink(pty.path, self.path)
 
 
-def pe_machine(path):
-    """The machine a Windows program is built for: 0x14C for 32-bit x86, 0x8664 for x64."""
-    with open(path, "rb") as program:
-        program.seek(0x3C)
-        header = struct.unpack("<I", program.read(4))[0]
-        program.seek(header + 4)
-        return struct.unpack("<H", program.read(2))[0]
-
-
 def windows_path(path):
     """A Linux path as a Windows program under Wine names it (Wine's Z: is /)."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -292,14 +283,9 @@ class Target:
         self.missing = "File not found" if self.windows else "No such file or directory"
         self.gone = "Not ready" if self.windows else "Input/output error"
         self.noise = WINE_NOISE if self.windows else None
-        # How much later than it was started the program may begin: Wine takes a moment, and
-        # minutes where its 32-bit loader runs under emulation (see scripts/deps.sh).
-        self.startup = 0.0
-        self.emulated = False
-        if self.windows:
-            self.emulated = pe_machine(program) == 0x14C and os.path.exists(
-                "/proc/sys/fs/binfmt_misc/qemu-i386")
-            self.startup = 150.0 if self.emulated else 4.0
+        # How much later than it was started the program may begin: Wine takes a moment (a 32-bit
+        # program a little longer where its loader runs under emulation, see scripts/deps.sh).
+        self.startup = 4.0 if self.windows else 0.0
 
     def command(self, args=()):
         if not self.windows:
@@ -522,10 +508,13 @@ def session_process(session, name):
             with open(f"/proc/{entry}/stat") as stat:
                 fields = stat.read().rsplit(")", 1)[1].split()
             with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
-                program = cmdline.read().split(b"\0")[0].decode(errors="replace")
+                # The program first, or after QEMU and Wine's loader where 32-bit programs are
+                # emulated.
+                words = cmdline.read().decode(errors="replace").split("\0")[:3]
         except OSError:
             continue
-        if int(fields[3]) == session and program.replace("\\", "/").lower().endswith("/" + name):
+        if int(fields[3]) == session and any(
+                word.replace("\\", "/").lower().endswith("/" + name) for word in words):
             return int(entry)
     return None
 
@@ -663,12 +652,6 @@ class Scene(unittest.TestCase):
         return wait_until(lambda: os.path.exists(self.lock_file()), timeout)
 
     def stop_and_assert_it_ends_cleanly(self, program, within=2.0):
-        """Under QEMU's emulation Wine's own handling of a signal fails (the program dies of a
-        segmentation fault), and a program without a display has no window to ask: there the
-        program is killed, and its clean end is the 64-bit program's to show."""
-        if self.target.emulated:
-            program.kill()
-            return
         self.stop(program)
         self.assert_ends_cleanly(program, within)
 
