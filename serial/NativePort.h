@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "serial/Port.h"
 #include "serial/Wait.h"
@@ -34,6 +35,12 @@ struct OpenedPort {
   std::unique_ptr<NativePort> port;  // null when it could not be opened
   std::string failure;               // why not, e.g. "No such file or directory"
   std::string mismatch;              // which settings it did not take, or ""
+  PortProblem problem = PortProblem::None;
+
+  // A port that could not be had, for `problem`, in the system's words `failure`.
+  static OpenedPort Refused(PortProblem problem, std::string failure) {
+    return {.port = nullptr, .failure = std::move(failure), .mismatch = {}, .problem = problem};
+  }
 };
 
 // Takes the device `options` name for this program alone, opens it and gives it the options'

@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "serial/LineSettings.h"
 #include "serial/Wait.h"
@@ -24,6 +25,27 @@ std::string PortDevice(const std::string& value);
 
 // What --port accepts, for the message about a value it does not.
 const char* PortDeviceAccepts();
+
+// Why a port could not be had, so the user can be told what to do about it.
+enum class PortProblem {
+  None,
+  Absent,     // no such device
+  Busy,       // another program holds it
+  Denied,     // this user may not use it
+  NotSerial,  // the name is something else
+  Other,
+};
+
+// A serial port this computer has, found without opening it: its name as --port takes it, and
+// what the system says is behind it ("/dev/ttyUSB0", "USB Serial Port (COM3)"), or "".
+struct ListedPort {
+  std::string name;
+  std::string detail;
+};
+
+// The serial ports this computer has, in the order a user would look for them. Never opens a
+// port: opening one raises DTR and RTS, and many devices reset or print when that happens.
+std::vector<ListedPort> ListPorts();
 
 // What the program wants of its port. The defaults are the program's fixed port.
 struct PortOptions {

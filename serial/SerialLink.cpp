@@ -10,6 +10,7 @@ SerialLink::SerialLink(Opener opener) : opener_(std::move(opener)) {}
 
 std::string SerialLink::OpenOnce(std::string& mismatch) {
   OpenedPort opened = opener_(wanted_, cancel_);
+  problem_ = opened.problem;
   if (!opened.port) {
     return "Cannot open port " + Quoted(wanted_.device) + ": " + opened.failure;
   }

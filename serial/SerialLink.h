@@ -61,6 +61,12 @@ class SerialLink {
   // Closes the port if one is open; PortHandle() becomes null. Closing twice closes once.
   void Close() { portHandle_.reset(); }
 
+  // Why the last open could not have the port, or PortProblem::None.
+  PortProblem Problem() const { return problem_; }
+
+  // The port Open was asked for.
+  const PortOptions& Wanted() const { return wanted_; }
+
  private:
   // Opens the port into portHandle_. Returns why it could not, or "" and in `mismatch` which
   // settings did not take.
@@ -77,6 +83,7 @@ class SerialLink {
   bool everOpened_ = false;
   // Without reconnect, a port that went away says once what --reconnect would do.
   bool hintGiven_ = false;
+  PortProblem problem_ = PortProblem::None;
 };
 
 }  // namespace serial

@@ -77,6 +77,11 @@ const ValueOption kValueOptions[] = {
        options.dir = value;
        return !value.empty();
      }},
+    {"--log", "a FILE", "give a file",
+     [](const std::string& value, Options& options) {
+       options.log = value;
+       return !value.empty();
+     }},
     {"--baud", "a speed", "give bits per second, from 50 to 12000000",
      [](const std::string& value, Options& options) {
        unsigned long rate = 0;
@@ -185,6 +190,10 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments) {
       line.action = CommandLine::Action::Version;
       return line;
     }
+    if (argument == "--list-ports") {
+      line.action = CommandLine::Action::ListPorts;
+      return line;
+    }
     if (const SwitchOption* option = FindSwitchOption(argument)) {
       option->set(options);
       continue;
@@ -198,7 +207,9 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments) {
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
     const auto* option = FindValueOption(name);
-    if (option == nullptr && equals != std::string::npos && FindSwitchOption(name) != nullptr) {
+    const bool action = name == "--help" || name == "--version" || name == "--list-ports";
+    if (option == nullptr && equals != std::string::npos &&
+        (action || FindSwitchOption(name) != nullptr)) {
       return bad(name + " takes no value");
     }
     if (option == nullptr) {
@@ -235,10 +246,10 @@ std::string CheckOptions(const Options& options) {
 
 std::string Synopsis() {
   return R"(Usage: checkfeed [--port DEVICE] [--dir DIR] [--no-window] [--reconnect]
-                 [--verbose] [--baud N] [--framing 8N1]
+                 [--verbose] [--log FILE] [--baud N] [--framing 8N1]
                  [--flow none|rts-cts|xon-xoff] [--dtr on|off] [--rts on|off]
                  [--char-delay MS] [--line-delay MS] [--period MS] [--pause MS]
-       checkfeed --help | --version
+       checkfeed --list-ports | --help | --version
 )";
 }
 
@@ -259,6 +270,10 @@ Options:
                  once, at start, and never again.
   --verbose, -v  write a line for every tick on stdout: the time, the file, its
                  size and how long it took to send, or the pause.
+  --log FILE     append that record and every failure, each line with its time,
+                 to FILE as they happen (others may read it meanwhile).
+  --list-ports   list the serial ports this computer has, as --port takes them,
+                 and exit.
   --help         show this help and exit.
   --version      show the version and exit.
 
@@ -282,10 +297,10 @@ Line options:
   --pause MS     how long the tick after check6.txt waits. Default: 10000.
 
 With a display, checkfeed shows an empty window titled "Form1" and shows
-failures (a missing check file, a port that fails) in a message box; it keeps
-sending while the box is open. Without a display, or with --no-window, each
-failure is one line on stderr. A port that is absent or in use by another
-program is reported on stderr and nothing is sent. A failure that repeats
+failures (a missing check file, a port that is absent, busy or lost) in a
+message box, with what to do about them; it keeps sending while the box is
+open. Failures also go to stderr, one line each, and without a display, or with
+--no-window, only there. Without a port nothing is sent. A failure that repeats
 unchanged is reported the first time, then counted: at most one line every
 10 minutes, and one when it stops.
 

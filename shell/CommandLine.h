@@ -14,12 +14,13 @@ struct Options {
   std::string dir;           // where the check files are; "" is the current directory
   bool window = true;        // false: --no-window
   bool verbose = false;      // a record of every tick on stdout
+  std::string log;           // a file the record and the failures are appended to; "" for none
   std::chrono::milliseconds period{5000};
   std::chrono::milliseconds pause{10000};
 };
 
 struct CommandLine {
-  enum class Action { Run, Help, Version, Bad };
+  enum class Action { Run, Help, Version, ListPorts, Bad };
   Action action = Action::Run;
   Options options;
   std::string error;  // for Bad: what was wrong, e.g. "unknown option --colour"

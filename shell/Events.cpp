@@ -1,14 +1,16 @@
 #include "shell/Events.h"
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "shell/Platform.h"
+#include "shell/PortAdvice.h"
 
 namespace shell {
 
 Feed::Feed(const Options& options, const TickTimer& timer, serial::WakeHandle stop,
-           serial::SerialLink::Opener opener)
+           Reporter& reporter, serial::SerialLink::Opener opener, PortLister lister)
     : options_(options),
       stop_(stop),
       link_(std::move(opener)),
@@ -16,41 +18,54 @@ Feed::Feed(const Options& options, const TickTimer& timer, serial::WakeHandle st
              [&timer, stop](std::chrono::milliseconds length) {
                WaitUntil(timer.Due() + length, stop);
              }),
-      record_(options.verbose, stdout) {}
+      reporter_(reporter),
+      lister_(std::move(lister)) {}
 
-void Feed::Show() {
-  if (const std::string message = link_.Open(options_.port, stop_); !message.empty()) {
-    PrintFailure(message);
+std::vector<BoxNotice> Feed::Show() {
+  const std::string message = link_.Open(options_.port, stop_);
+  if (message.empty()) {
+    return {};
   }
+  reporter_.Failure(message);
+  std::string box = message;
+  if (const serial::PortProblem problem = link_.Problem(); problem != serial::PortProblem::None) {
+    box += ". " + PortAdvice(problem, options_.port.reconnect, lister_(), DocsName());
+  }
+  return {{.worked = false, .subject = options_.port.device, .text = box}};
 }
 
-std::optional<std::string> Feed::Tick() {
+std::vector<BoxNotice> Feed::Tick() {
   const auto started = WallClock::now();
+  std::vector<BoxNotice> notices;
   std::optional<std::string> failure;
   try {
     cycle_.TimerTimer();
   } catch (const feeder::TickFailure& tickFailure) {
     failure = tickFailure.what();
+    notices.push_back({.worked = false, .subject = tickFailure.Subject(), .text = *failure});
     Report(failures_.Failed(tickFailure.Subject(), tickFailure.Summary(), *failure,
                             FailureLog::Clock::now()));
   } catch (const std::exception& other) {
     failure = other.what();
+    notices.push_back({.worked = false, .subject = *failure, .text = *failure});
     Report(failures_.Failed(*failure, *failure, *failure, FailureLog::Clock::now()));
   }
 
   const feeder::TickRecord& tick = cycle_.LastTick();
   if (!tick.portNotice.empty()) {
-    PrintFailure(tick.portNotice);
-    record_.Note(started, tick.portNotice);
+    reporter_.Failure(tick.portNotice);
+    reporter_.Note(started, tick.portNotice);
+    notices.insert(notices.begin(),
+                   {.worked = true, .subject = options_.port.device, .text = tick.portNotice});
   }
-  record_.Tick(started, tick, failure.has_value());
+  reporter_.Tick(started, tick, failure.has_value());
   if (!failure && !tick.pause) {
     Report(failures_.Worked(tick.file, FailureLog::Clock::now()));
     if (tick.sent) {
       Report(failures_.Worked(tick.port, FailureLog::Clock::now()));
     }
   }
-  return failure;
+  return notices;
 }
 
 void Feed::Close() {
@@ -60,12 +75,8 @@ void Feed::Close() {
 
 void Feed::Report(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
-    PrintFailure(line);
+    reporter_.Failure(line);
   }
-}
-
-void PrintFailure(const std::string& message) {
-  WriteOut(stderr, "checkfeed: " + message + "\n");
 }
 
 }  // namespace shell

@@ -2,34 +2,50 @@
 
 // What the program does on its three events (show, tick, close), the same with a window and
 // without one, and what it tells the user about them: failures on stderr (each repeating one
-// summarised, not repeated), and with --verbose a record of every tick on stdout.
+// summarised, not repeated), with --verbose a record of every tick on stdout, and for the
+// window's box what went wrong with what to do about it, and what works again.
 
-#include <optional>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "feeder/CheckCycle.h"
 #include "serial/SerialLink.h"
 #include "shell/CommandLine.h"
 #include "shell/FailureLog.h"
-#include "shell/TickLog.h"
+#include "shell/Reporter.h"
 #include "shell/TickTimer.h"
 
 namespace shell {
 
+// Something the window's failure box tells: `subject` (a check file, a port) failed, or (worked)
+// works again.
+struct BoxNotice {
+  bool worked = false;
+  std::string subject;
+  std::string text;
+  friend bool operator==(const BoxNotice&, const BoxNotice&) = default;
+};
+
 class Feed {
  public:
+  // The ports a user is told of when theirs cannot be had.
+  using PortLister = std::function<std::vector<serial::ListedPort>()>;
+
   // Makes the pause tick end its pause counted from when the tick was due on `timer`, and end
-  // it at once when `stop` becomes ready; a long write ends early the same way.
-  // The port is opened by `opener`: the system's own, or a test's stand-in.
-  Feed(const Options& options, const TickTimer& timer, serial::WakeHandle stop,
-       serial::SerialLink::Opener opener = serial::OpenNativePort);
+  // it at once when `stop` becomes ready; a long write ends early the same way. The port is
+  // opened by `opener`, and the ports are listed by `lister`: the system's own, or a test's.
+  Feed(const Options& options, const TickTimer& timer, serial::WakeHandle stop, Reporter& reporter,
+       serial::SerialLink::Opener opener = serial::OpenNativePort,
+       PortLister lister = serial::ListPorts);
 
-  // Show: opens the port. Why there is no port, or what it did not take, goes to stderr: nothing
-  // is shown in a window for it.
-  void Show();
+  // Show: opens the port. Why there is no port, or what it did not take, goes to stderr, and is
+  // returned for the box with what to do about it.
+  std::vector<BoxNotice> Show();
 
-  // Tick: one step of the check-file cycle. Returns the failure's message if it failed.
-  std::optional<std::string> Tick();
+  // Tick: one step of the check-file cycle. Returns what the box shows of it: the tick's
+  // failure, and the port when it is back.
+  std::vector<BoxNotice> Tick();
 
   // Close: closes the port if one is open.
   void Close();
@@ -42,10 +58,8 @@ class Feed {
   serial::SerialLink link_;
   feeder::CheckCycle cycle_;
   FailureLog failures_;
-  TickLog record_;
+  Reporter& reporter_;
+  PortLister lister_;
 };
-
-// One line on stderr: "checkfeed: <message>".
-void PrintFailure(const std::string& message);
 
 }  // namespace shell

@@ -1,9 +1,10 @@
 #pragma once
 
-// What the failure box shows, whichever window shows it (shell/window on Linux, shell/win32/window
-// on Windows): each failure once, a repeat counted on its line, and a title that counts them all.
+// What the failure box shows, whichever window shows it: each failure once, a repeat counted on
+// its line, a title that counts them all, and what works again. A port that comes back takes its
+// failures off the box and says so, so that nothing stale stays on screen.
 
-#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,46 +12,34 @@ namespace shell {
 
 class FailureTally {
  public:
-  void Add(const std::string& message) {
-    const auto same =
-        std::find_if(entries_.begin(), entries_.end(),
-                     [&message](const Entry& entry) { return entry.message == message; });
-    if (same != entries_.end()) {
-      ++same->count;
-    } else {
-      entries_.push_back({message, 1});
-    }
-    ++total_;
-  }
+  // `subject` (a check file, a port) failed with `message`.
+  void Failed(const std::string& subject, const std::string& message);
 
-  void Clear() {
-    entries_.clear();
-    total_ = 0;
-  }
+  // `subject` works again, as `note` says ("Port "COM3" is back"). When it had failed since it
+  // last worked, its failures leave the box, the note joins it, and this returns true; otherwise
+  // nothing changes.
+  bool Worked(const std::string& subject, const std::string& note);
 
-  // "checkfeed: 2 failures"
-  std::string Title() const {
-    return "checkfeed: " + std::to_string(total_) + (total_ == 1 ? " failure" : " failures");
-  }
+  // The user answered the box: the next failure or note opens a new one. What is failing is
+  // still remembered, so its return is still told.
+  void Dismissed();
 
-  // One line a failure, "<message> (3 times)" for one that repeated, joined by `lineEnd`.
-  std::string Text(const std::string& lineEnd) const {
-    std::string text;
-    for (const Entry& entry : entries_) {
-      text += (text.empty() ? "" : lineEnd) + entry.message;
-      if (entry.count > 1) {
-        text += " (" + std::to_string(entry.count) + " times)";
-      }
-    }
-    return text;
-  }
+  // "checkfeed: 2 failures"; "checkfeed: working again" when only notes are left.
+  std::string Title() const;
+
+  // One line a failure, "<message> (3 times)" for one that repeated, then the notes, joined by
+  // `lineEnd`.
+  std::string Text(const std::string& lineEnd) const;
 
  private:
   struct Entry {
+    std::string subject;
     std::string message;
     int count;
   };
   std::vector<Entry> entries_;
+  std::vector<std::string> notes_;
+  std::set<std::string> failing_;
   int total_ = 0;
 };
 

@@ -7,9 +7,9 @@
 
 namespace shell {
 
-int RunHeadless(const Options& options, StopSignals& stopSignals) {
+int RunHeadless(const Options& options, StopSignals& stopSignals, Reporter& reporter) {
   TickTimer timer(options.period);
-  Feed feed(options, timer, stopSignals.Wake());
+  Feed feed(options, timer, stopSignals.Wake(), reporter);
   feed.Show();
 
   const std::array<serial::WakeHandle, 2> handles{stopSignals.Wake(), timer.Wake()};

@@ -4,9 +4,11 @@
 // and Windows (shell/win32/Platform.cpp). Text is UTF-8 throughout the program; on Windows it
 // becomes UTF-16 only where it meets the system.
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace shell {
@@ -40,5 +42,48 @@ void WriteOut(std::FILE* out, const std::string& text);
 // The lines of --help that differ: what --port takes, and how to stop the program.
 std::string PortHelp();
 std::string StopHelp();
+
+// Where a user reads about the options: "man checkfeed" on Linux, "README.txt" beside the
+// program on Windows.
+std::string DocsName();
+
+// Shows the text of --help, --version or a bad command line where the user looks: on the
+// console (`out`: stdout, or stderr for a bad command line), or in a message box titled `title`
+// from the windowed Windows program, which has no console. `error`: the text says what is wrong.
+void ShowText(std::FILE* out, const std::string& title, const std::string& text, bool error);
+
+// A file lines are appended to as they happen (the log of --log), shared so that others can read
+// it meanwhile (tail -f, Get-Content -Wait). Each line goes in one write.
+class AppendFile {
+ public:
+  AppendFile() = default;
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+  AppendFile(AppendFile&& other) noexcept
+      : native_(std::exchange(other.native_, kClosed)), path_(std::move(other.path_)) {}
+  AppendFile& operator=(AppendFile&& other) noexcept {
+    if (this != &other) {
+      Close();
+      native_ = std::exchange(other.native_, kClosed);
+      path_ = std::move(other.path_);
+    }
+    return *this;
+  }
+  ~AppendFile() { Close(); }
+
+  // Opens `path` for appending, making it if need be. Returns "" or why it cannot be opened.
+  std::string Open(const std::string& path);
+  explicit operator bool() const { return native_ != kClosed; }
+  const std::string& Path() const { return path_; }
+
+  // Appends `text`. Returns 0, or the system's number for why it could not.
+  int Append(const std::string& text);
+
+ private:
+  static constexpr std::intptr_t kClosed = -1;
+  void Close();
+  std::intptr_t native_ = kClosed;
+  std::string path_;
+};
 
 }  // namespace shell

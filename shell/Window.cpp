@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "shell/Events.h"
+#include "shell/FailureTally.h"
 #include "shell/TickTimer.h"
 #include "shell/WindowLoader.h"
 #include "shell/WindowModule.h"
@@ -16,20 +18,49 @@ namespace {
 struct Session {
   const Options& options;
   StopSignals& stopSignals;
-  std::optional<TickTimer> timer;
-  std::optional<Feed> feed;
-  std::string failure;
+  Reporter& reporter;
+  std::optional<TickTimer> timer{};
+  std::optional<Feed> feed{};
+  FailureTally tally{};
+  std::string title{};
+  std::string text{};
+  CheckfeedBox box{};
+
+  // What the box shows after `notices`, or null when it stays as it is.
+  const CheckfeedBox* Update(const std::vector<BoxNotice>& notices) {
+    bool changed = false;
+    for (const BoxNotice& notice : notices) {
+      if (notice.worked) {
+        changed = tally.Worked(notice.subject, notice.text) || changed;
+      } else {
+        tally.Failed(notice.subject, notice.text);
+        changed = true;
+      }
+    }
+    if (!changed) {
+      return nullptr;
+    }
+    title = tally.Title();
+    text = tally.Text("\n");
+    box = {.title = title.c_str(), .text = text.c_str()};
+    return &box;
+  }
 };
 
 CheckfeedWake ToWake(serial::WakeHandle handle) {
   return CheckfeedWake{.native = handle.NativeValue()};
 }
 
+Session& Of(void* context) {
+  return *static_cast<Session*>(context);
+}
+
 CheckfeedWake StartTimer(void* context, char* error, size_t errorSize) {
-  auto& session = *static_cast<Session*>(context);
+  Session& session = Of(context);
   try {
     session.timer.emplace(session.options.period);
-    session.feed.emplace(session.options, *session.timer, session.stopSignals.Wake());
+    session.feed.emplace(session.options, *session.timer, session.stopSignals.Wake(),
+                         session.reporter);
     return ToWake(session.timer->Wake());
   } catch (const std::exception& failure) {
     std::snprintf(error, errorSize, "%s", failure.what());
@@ -38,28 +69,32 @@ CheckfeedWake StartTimer(void* context, char* error, size_t errorSize) {
 }
 
 int TakeStop(void* context) {
-  return static_cast<Session*>(context)->stopSignals.Take() ? 1 : 0;
+  return Of(context).stopSignals.Take() ? 1 : 0;
 }
 
-void Show(void* context) {
-  static_cast<Session*>(context)->feed->Show();
+const CheckfeedBox* Show(void* context) {
+  Session& session = Of(context);
+  return session.Update(session.feed->Show());
 }
 
-const char* Tick(void* context) {
-  auto& session = *static_cast<Session*>(context);
+const CheckfeedBox* Tick(void* context) {
+  Session& session = Of(context);
   if (!session.timer->TakeTick()) {
     return nullptr;
   }
-  const std::optional<std::string> failure = session.feed->Tick();
-  if (!failure) {
-    return nullptr;
-  }
-  session.failure = *failure;
-  return session.failure.c_str();
+  return session.Update(session.feed->Tick());
 }
 
 void Close(void* context) {
-  static_cast<Session*>(context)->feed->Close();
+  Of(context).feed->Close();
+}
+
+void Dismissed(void* context) {
+  Of(context).tally.Dismissed();
+}
+
+void Fatal(void* context, const char* message) {
+  Of(context).reporter.Failure(message);
 }
 
 }  // namespace
@@ -69,21 +104,23 @@ bool WindowWanted(const Options& options) {
 }
 
 std::optional<int> RunWindow(int& argc, char** argv, const Options& options,
-                             StopSignals& stopSignals) {
+                             StopSignals& stopSignals, Reporter& reporter) {
   std::string why;
   const CheckfeedWindowRun run = LoadWindow(why);
   if (run == nullptr) {
-    PrintFailure("no window: " + why + "; running headless");
+    reporter.Failure("no window: " + why + "; running headless");
     return std::nullopt;
   }
-  Session session{.options = options, .stopSignals = stopSignals, .timer{}, .feed{}, .failure{}};
+  Session session{.options = options, .stopSignals = stopSignals, .reporter = reporter};
   const CheckfeedWindowHooks hooks{.context = &session,
                                    .start_timer = StartTimer,
                                    .stop = ToWake(stopSignals.Wake()),
                                    .take_stop = TakeStop,
                                    .show = Show,
                                    .tick = Tick,
-                                   .close = Close};
+                                   .close = Close,
+                                   .dismissed = Dismissed,
+                                   .fatal = Fatal};
   const int code = run(&argc, argv, &hooks);
   if (session.feed) {
     session.feed->Close();  // already closed by the window unless a failure ended it

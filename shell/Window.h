@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "shell/CommandLine.h"
+#include "shell/Reporter.h"
 #include "shell/StopSignals.h"
 
 namespace shell {
@@ -20,6 +21,6 @@ bool WindowWanted(const Options& options);
 // after all: the Linux module is missing or broken (said once on stderr), or the display does not
 // answer. Then nothing was opened and the program runs headless.
 std::optional<int> RunWindow(int& argc, char** argv, const Options& options,
-                             StopSignals& stopSignals);
+                             StopSignals& stopSignals, Reporter& reporter);
 
 }  // namespace shell

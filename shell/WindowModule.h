@@ -21,6 +21,12 @@ struct CheckfeedWake {
   intptr_t native;
 };
 
+// What the failure box shows: its title and its text, one line a failure, lines ending in '\n'.
+struct CheckfeedBox {
+  const char* title;
+  const char* text;
+};
+
 struct CheckfeedWindowHooks {
   void* context;  // handed back to every hook
 
@@ -32,11 +38,16 @@ struct CheckfeedWindowHooks {
   // Consumes a pending stop signal; nonzero when there was one.
   int (*take_stop)(void* context);
 
-  // The window's events. `tick` returns the failure's message when the tick failed (valid until
-  // the next call), otherwise NULL.
-  void (*show)(void* context);
-  const char* (*tick)(void* context);
+  // The window's events. `show` and `tick` return what the failure box shows now (opened if it
+  // is not, valid until the next call), or NULL when the box stays as it is.
+  const CheckfeedBox* (*show)(void* context);
+  const CheckfeedBox* (*tick)(void* context);
   void (*close)(void* context);
+  // The user answered the box: the next failure opens a new one.
+  void (*dismissed)(void* context);
+  // A failure that ends the window, and the program with it: the program tells it where it
+  // tells failures (stderr, the log); the window shows it in a message box.
+  void (*fatal)(void* context, const char* message);
 };
 
 // What checkfeed_window_run returns when there is no display it can open: nothing was shown,
@@ -45,7 +56,7 @@ struct CheckfeedWindowHooks {
 
 // Shows the window and runs until it is closed. Returns the program's exit code, or
 // CHECKFEED_WINDOW_NO_DISPLAY. The name carries the version of this interface.
-int checkfeed_window_run_v1(int* argc, char** argv, const CheckfeedWindowHooks* hooks);
+int checkfeed_window_run_v2(int* argc, char** argv, const CheckfeedWindowHooks* hooks);
 typedef int (*CheckfeedWindowRun)(int* argc, char** argv, const CheckfeedWindowHooks* hooks);
 
 }  // extern "C"

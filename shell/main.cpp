@@ -8,8 +8,24 @@
 #include "shell/Events.h"
 #include "shell/Headless.h"
 #include "shell/Platform.h"
+#include "shell/PortAdvice.h"
+#include "shell/Reporter.h"
 #include "shell/StopSignals.h"
 #include "shell/Window.h"
+
+namespace {
+
+// A bad command line: what is wrong, where the user looks. Nothing has been opened.
+int Refuse(const std::string& error, bool synopsis) {
+  shell::ShowText(
+      stderr, "checkfeed: bad command line",
+      "checkfeed: " + error + "\n" +
+          (synopsis ? "\n" + shell::Synopsis() + "Try 'checkfeed --help' for more.\n" : ""),
+      true);
+  return 2;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments = shell::Arguments(argc, argv);
@@ -20,42 +36,55 @@ int main(int argc, char** argv) {
   const shell::CommandLine line = shell::ParseCommandLine(pointers);
   switch (line.action) {
     case shell::CommandLine::Action::Help:
-      shell::WriteOut(stdout, shell::Usage());
+      shell::ShowText(stdout, "checkfeed --help", shell::Usage(), false);
       return 0;
     case shell::CommandLine::Action::Version:
-      shell::WriteOut(stdout, shell::VersionText());
+      shell::ShowText(stdout, "checkfeed --version", shell::VersionText(), false);
       return 0;
+    case shell::CommandLine::Action::ListPorts: {
+      const std::vector<serial::ListedPort> ports = serial::ListPorts();
+      shell::ShowText(stdout,
+                      ports.empty() ? "checkfeed: no serial ports on this computer"
+                                    : "checkfeed: serial ports on this computer",
+                      shell::PortListText(ports), false);
+      return 0;
+    }
     case shell::CommandLine::Action::Bad:
-      shell::WriteOut(stderr, "checkfeed: " + line.error + "\n\n" + shell::Synopsis() +
-                                  "Try 'checkfeed --help' for more.\n");
-      return 2;
+      return Refuse(line.error, true);
     case shell::CommandLine::Action::Run:
       break;
   }
-  if (const std::string error = shell::CheckOptions(line.options); !error.empty()) {
-    shell::WriteOut(stderr, "checkfeed: " + error + "\n");
-    return 2;
+  const shell::Options& options = line.options;
+  if (const std::string error = shell::CheckOptions(options); !error.empty()) {
+    return Refuse(error, false);
+  }
+  // The log is named relative to where the program was started, as the user typed it.
+  shell::AppendFile log;
+  if (!options.log.empty()) {
+    if (const std::string why = log.Open(options.log); !why.empty()) {
+      return Refuse("--log \"" + options.log + "\": " + why, false);
+    }
   }
   // The check files are named relative to the working directory, as they are without --dir.
-  if (!line.options.dir.empty()) {
-    if (const std::string why = shell::ChangeDirectory(line.options.dir); !why.empty()) {
-      shell::WriteOut(stderr, "checkfeed: --dir \"" + line.options.dir + "\": " + why + "\n");
-      return 2;
+  if (!options.dir.empty()) {
+    if (const std::string why = shell::ChangeDirectory(options.dir); !why.empty()) {
+      return Refuse("--dir \"" + options.dir + "\": " + why, false);
     }
   }
 
+  shell::Reporter reporter(options.verbose, stdout, stderr, &log);
   try {
     shell::StopSignals stopSignals;  // before the window module starts any thread
-    if (shell::WindowWanted(line.options)) {
-      if (const auto code = shell::RunWindow(argc, argv, line.options, stopSignals)) {
+    if (shell::WindowWanted(options)) {
+      if (const auto code = shell::RunWindow(argc, argv, options, stopSignals, reporter)) {
         return *code;
       }
     }
-    return shell::RunHeadless(line.options, stopSignals);
+    return shell::RunHeadless(options, stopSignals, reporter);
   } catch (const std::exception& failure) {
-    shell::PrintFailure(failure.what());
+    reporter.Failure(failure.what());
   } catch (...) {
-    shell::PrintFailure("");
+    reporter.Failure("");
   }
   return 1;  // the port, if one was open, was closed on the way out
 }

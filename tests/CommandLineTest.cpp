@@ -59,11 +59,15 @@ TEST(CommandLineTest, UnattendedOptionsAreOffUnlessGiven) {
   EXPECT_FALSE(plain.options.verbose);
   EXPECT_EQ(plain.options.dir, "");
 
-  const CommandLine line = Parse({"--reconnect", "-v", "--dir", "/tmp"});
+  EXPECT_EQ(plain.options.log, "");
+
+  const CommandLine line = Parse({"--reconnect", "-v", "--dir", "/tmp", "--log=run.log"});
   EXPECT_EQ(line.action, CommandLine::Action::Run);
   EXPECT_TRUE(line.options.port.reconnect);
   EXPECT_TRUE(line.options.verbose);
   EXPECT_EQ(line.options.dir, "/tmp");
+  EXPECT_EQ(line.options.log, "run.log");
+  EXPECT_EQ(Parse({"--no-window", "--list-ports"}).action, CommandLine::Action::ListPorts);
 }
 
 TEST(CommandLineTest, AnythingUnknownOrIncompleteIsABadCommandLine) {
@@ -80,6 +84,8 @@ TEST(CommandLineTest, AnythingUnknownOrIncompleteIsABadCommandLine) {
       {{"--port"}, "--port needs a DEVICE"},
       {{"--dir"}, "--dir needs a DIR"},
       {{"--dir="}, "--dir \"\": give a directory"},
+      {{"--log"}, "--log needs a FILE"},
+      {{"--list-ports=all"}, "--list-ports takes no value"},
       {{"--reconnect=yes"}, "--reconnect takes no value"},
       {{"--baud", "49"}, "--baud \"49\": give bits per second, from 50 to 12000000"},
       {{"--baud=9600.0"}, "--baud \"9600.0\": give bits per second, from 50 to 12000000"},

@@ -5,8 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "serial/SystemError.h"
+#include "shell/Events.h"
 #include "shell/FailureLog.h"
-#include "shell/TickLog.h"
+#include "shell/FailureTally.h"
+#include "shell/PortAdvice.h"
+#include "shell/Reporter.h"
+#include "tests/Support.h"
 
 namespace {
 
@@ -16,11 +21,19 @@ using shell::FailureLog;
 // What was written to `out`, which is then closed.
 std::string ReadBack(std::FILE* out) {
   std::rewind(out);
-  std::string text(4096, '\0');
+  std::string text(65536, '\0');
   text.resize(std::fread(text.data(), 1, text.size(), out));
   std::fclose(out);
   return text;
 }
+
+std::string ReadFile(const std::string& path) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  return in != nullptr ? ReadBack(in) : "(missing)";
+}
+
+// "2026-12-07T10:00:20.015+01:00 ", the time every line of the log begins with.
+const std::string kStamp = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d )";
 
 constexpr const char* kMissing = "Cannot open file \"check3.txt\": No such file or directory";
 
@@ -100,15 +113,175 @@ TEST(TickLogTest, EachTickIsOneLineWithItsTime) {
   const shell::WallClock::time_point when{1'796'637'620'015ms};  // 2026-12-07 10:00:20.015 UTC
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
-  shell::TickLog(true, out).Tick(when, sent, false);
-  shell::TickLog(false, out).Tick(when, sent, false);
-  shell::TickLog(true, out).Note(when, "Port \"/dev/ttyS0\" is back");
+  shell::Reporter(true, out, stderr).Tick(when, sent, false);
+  shell::Reporter(false, out, stderr).Tick(when, sent, false);
+  shell::Reporter(true, out, stderr).Note(when, "Port \"/dev/ttyS0\" is back");
   EXPECT_EQ(ReadBack(out), shell::IsoTime(when) + " check4.txt 265 bytes sent in 276.4 ms\n" +
                                shell::IsoTime(when) + " Port \"/dev/ttyS0\" is back\n");
   // Local time to the millisecond, and its offset from UTC.
   EXPECT_TRUE(std::regex_match(shell::IsoTime(when),
                                std::regex(R"(2026-12-0[67]T\d\d:\d\d:20\.015[+-]\d\d:\d\d)")))
       << shell::IsoTime(when);
+}
+
+TEST(ReporterTest, TheLogGetsTheRecordAndEveryFailureEachWithItsTimeAppended) {
+  testing_support::ScratchDirectory scratch;
+  testing_support::WriteFile("run.log", "an earlier run\n");
+  shell::AppendFile log;
+  ASSERT_EQ(log.Open("run.log"), "");
+  std::FILE* out = std::tmpfile();
+  std::FILE* errors = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ASSERT_NE(errors, nullptr);
+  {
+    // Without --verbose: nothing on stdout, the record in the log all the same.
+    shell::Reporter reporter(false, out, errors, &log);
+    reporter.Tick(shell::WallClock::now(), {.file = "check3.txt"}, true);
+    reporter.Failure(kMissing);
+    reporter.Note(shell::WallClock::now(), "Port \"COM3\" is back");
+  }
+  EXPECT_EQ(ReadBack(out), "");
+  EXPECT_EQ(ReadBack(errors), "checkfeed: " + std::string(kMissing) + "\n");
+  EXPECT_TRUE(
+      std::regex_match(ReadFile("run.log"),
+                       std::regex("an earlier run\n" + kStamp + "check3.txt not sent: failed\n" +
+                                  kStamp + "checkfeed: Cannot open file \"check3\\.txt\": .*\n" +
+                                  kStamp + "Port \"COM3\" is back\n")))
+      << ReadFile("run.log");
+
+  // A log that cannot be opened says why; a folder is no log.
+  shell::AppendFile folder;
+  EXPECT_NE(folder.Open("."), "");
+  EXPECT_FALSE(folder);
+}
+
+TEST(FailureTallyTest, FailuresAreCountedAndAPortThatIsBackTakesItsOwnOffTheBox) {
+  shell::FailureTally tally;
+  EXPECT_FALSE(tally.Worked("COM3", "Port \"COM3\" is back"));  // it never failed: no news
+  tally.Failed("check1.txt", "Cannot open file \"check1.txt\"");
+  tally.Failed("COM3", "Port \"COM3\" lost");
+  tally.Failed("check1.txt", "Cannot open file \"check1.txt\"");
+  EXPECT_EQ(tally.Title(), "checkfeed: 3 failures");
+  EXPECT_EQ(tally.Text("\n"), "Cannot open file \"check1.txt\" (2 times)\nPort \"COM3\" lost");
+
+  EXPECT_TRUE(tally.Worked("COM3", "Port \"COM3\" is back"));
+  EXPECT_EQ(tally.Title(), "checkfeed: 2 failures");
+  EXPECT_EQ(tally.Text("\n"), "Cannot open file \"check1.txt\" (2 times)\nPort \"COM3\" is back");
+
+  // Answered: a new box. A port that fails again and comes back says so in a box of its own,
+  // with nothing else left in it.
+  tally.Dismissed();
+  tally.Failed("COM3", "Port \"COM3\" lost");
+  tally.Dismissed();
+  EXPECT_TRUE(tally.Worked("COM3", "Port \"COM3\" is back"));
+  EXPECT_EQ(tally.Title(), "checkfeed: working again");
+  EXPECT_EQ(tally.Text("\n"), "Port \"COM3\" is back");
+}
+
+TEST(PortAdviceTest, APortThatIsNotThereNamesThePortsThatAre) {
+  const std::vector<serial::ListedPort> ports{{"COM3", "USB Serial Port (COM3)"}, {"COM7", ""}};
+  EXPECT_EQ(shell::PortListText(ports), "COM3  USB Serial Port (COM3)\nCOM7\n");
+  EXPECT_EQ(shell::PortListText({}), "");
+  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::Absent, false, ports, "README.txt"),
+            "Serial ports on this computer: COM3, COM7. Start checkfeed with --port COM3 (see "
+            "README.txt).");
+  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::NotSerial, true, {}, "man checkfeed"),
+            "There are no serial ports on this computer: connect one, then start checkfeed with "
+            "--port and its name (see man checkfeed).");
+  EXPECT_NE(
+      shell::PortAdvice(serial::PortProblem::Busy, false, ports, "README.txt").find("--reconnect"),
+      std::string::npos);
+  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::None, false, ports, "README.txt"), "");
+  // A box names a few; the rest are a command away.
+  std::vector<serial::ListedPort> many;
+  for (int n = 1; n <= 255; ++n) {
+    many.push_back({"COM" + std::to_string(n), ""});
+  }
+  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::Absent, false, many, "README.txt"),
+            "Serial ports on this computer: COM1, COM2, COM3, COM4, COM5, COM6, COM7, COM8 and "
+            "247 more (checkfeed --list-ports). Start checkfeed with --port COM1 (see "
+            "README.txt).");
+}
+
+// The program's events as the window gets them, against a stand-in port: what stderr says, and
+// what the box shows.
+class FeedTest : public ::testing::Test {
+ protected:
+  FeedTest() {
+    options_.port.device = "COM1";
+    options_.port.reconnect = true;
+  }
+  ~FeedTest() override {
+    std::fclose(out_);
+    std::fclose(errors_);
+  }
+
+  std::string Errors() {
+    std::fflush(errors_);
+    std::rewind(errors_);
+    std::string text(65536, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), errors_));
+    return text;
+  }
+
+  testing_support::ScratchDirectory scratch_;
+  testing_support::StandInDevice device_;
+  shell::Options options_;
+  shell::TickTimer timer_{std::chrono::hours(1)};
+  std::FILE* out_ = std::tmpfile();
+  std::FILE* errors_ = std::tmpfile();
+  shell::Reporter reporter_{false, out_, errors_};
+  std::vector<serial::ListedPort> ports_{{"COM3", ""}, {"COM7", ""}};
+};
+
+TEST_F(FeedTest, APortNotThereIsToldInTheBoxWithThePortsThatAreAndItsReturnTakesItOff) {
+  device_.refuse = "The system cannot find the file specified";
+  shell::Feed feed(options_, timer_, serial::WakeHandle(), reporter_, device_.Opener(),
+                   [this] { return ports_; });
+  const std::string cannot =
+      "Cannot open port \"COM1\": The system cannot find the file specified; trying again at "
+      "each tick";
+  EXPECT_EQ(
+      feed.Show(),
+      (std::vector<shell::BoxNotice>{{.worked = false,
+                                      .subject = "COM1",
+                                      .text = cannot +
+                                              ". Serial ports on this computer: COM3, COM7. Start "
+                                              "checkfeed with --port COM3 (see " +
+                                              shell::DocsName() + ")."}}));
+  // Stderr keeps its one line.
+  EXPECT_EQ(Errors(), "checkfeed: " + cannot + "\n");
+
+  testing_support::WriteFile("check1.txt", "one");
+  EXPECT_EQ(feed.Tick(), std::vector<shell::BoxNotice>{});  // away: read, not sent, no news
+  device_.refuse.clear();
+  testing_support::WriteFile("check2.txt", "two");
+  EXPECT_EQ(feed.Tick(),
+            (std::vector<shell::BoxNotice>{
+                {.worked = true, .subject = "COM1", .text = "Port \"COM1\" is open"}}));
+  EXPECT_EQ(device_.Sent(), "two");
+
+  // A missing file fails for the file; a port lost in a send fails for the port, and is back at
+  // a later tick.
+  const std::vector<shell::BoxNotice> missing = feed.Tick();
+  ASSERT_EQ(missing.size(), 1U);
+  EXPECT_FALSE(missing[0].worked);
+  EXPECT_EQ(missing[0].subject, "check3.txt");
+  device_.FailWrites(5, true);
+  device_.refuse = "The system cannot find the file specified";
+  testing_support::WriteFile("check4.txt", "four");
+  EXPECT_EQ(feed.Tick(),
+            (std::vector<shell::BoxNotice>{{.worked = false,
+                                            .subject = "COM1",
+                                            .text = "Port \"COM1\" lost: " + serial::ErrorText(5) +
+                                                    "; reopening when it comes back"}}));
+  device_.Heal();
+  device_.refuse.clear();
+  testing_support::WriteFile("check5.txt", "five");
+  EXPECT_EQ(feed.Tick(),
+            (std::vector<shell::BoxNotice>{
+                {.worked = true, .subject = "COM1", .text = "Port \"COM1\" is back"}}));
+  feed.Close();
 }
 
 }  // namespace

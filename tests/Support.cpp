@@ -77,10 +77,12 @@ serial::SerialLink::Opener StandInDevice::Opener() {
   return [this](const serial::PortOptions& options, serial::WakeHandle) {
     attempts.push_back(options);
     if (!refuse.empty()) {
-      return serial::OpenedPort{.port = nullptr, .failure = refuse, .mismatch = {}};
+      return serial::OpenedPort::Refused(refusedAs, refuse);
     }
-    return serial::OpenedPort{
-        .port = std::make_unique<StandInPort>(*this), .failure = {}, .mismatch = mismatch};
+    return serial::OpenedPort{.port = std::make_unique<StandInPort>(*this),
+                              .failure = {},
+                              .mismatch = mismatch,
+                              .problem = serial::PortProblem::None};
   };
 }
 

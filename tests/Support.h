@@ -56,6 +56,7 @@ class StandInDevice {
 
   // Why the next opens fail ("" : they work), and what an open that works did not take.
   std::string refuse;
+  serial::PortProblem refusedAs = serial::PortProblem::Absent;
   std::string mismatch;
 
   // From now on every write fails at once with `error`, as a device that went away (`gone`) or

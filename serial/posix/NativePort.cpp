@@ -34,6 +34,23 @@ bool DeviceGone(int error) {
   return error == EIO || error == ENXIO || error == ENODEV;
 }
 
+// What an open() that failed with `error` says about the port.
+PortProblem OpenProblem(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return PortProblem::Absent;
+    case EBUSY:
+      return PortProblem::Busy;
+    case EACCES:
+    case EPERM:
+      return PortProblem::Denied;
+    default:
+      return PortProblem::Other;
+  }
+}
+
 // Sets DTR and RTS as the settings want them. Linux raises both on every open and on leaving
 // speed B0, so this runs right after the open and again after the settings are applied.
 // Devices without modem lines (pseudo-terminals among them) refuse with ENOTTY or EINVAL.
@@ -180,24 +197,25 @@ OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
   // the device it points to now.
   LockFile lock;
   if (std::string busy = lock.Acquire(LockDirectory, device); !busy.empty()) {
-    return {.port = nullptr, .failure = busy, .mismatch = {}};
+    return OpenedPort::Refused(PortProblem::Busy, busy);
   }
 
   // O_NONBLOCK: open() must not wait for carrier, and writes must not block past a stop
   // request (see WriteAll). O_NOCTTY: a hang-up must not send us SIGHUP.
   Descriptor fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) {
-    return {.port = nullptr, .failure = ErrorText(errno), .mismatch = {}};
+    const int error = errno;
+    return OpenedPort::Refused(OpenProblem(error), ErrorText(error));
   }
   if (!::isatty(fd.Get())) {
-    return {.port = nullptr, .failure = "not a terminal device", .mismatch = {}};
+    return OpenedPort::Refused(PortProblem::NotSerial, "not a terminal device");
   }
 
   // Tools that honour flock (picocom, tio, pyserial) and TIOCEXCL (root ignores it, so check).
   int exclusive = 0;
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 ||
       (::ioctl(fd.Get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0)) {
-    return {.port = nullptr, .failure = "in use by another program", .mismatch = {}};
+    return OpenedPort::Refused(PortProblem::Busy, "in use by another program");
   }
   ::ioctl(fd.Get(), TIOCEXCL);
 
@@ -206,7 +224,8 @@ OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
   SetModemLines(fd.Get(), options.line);
   return {.port = std::make_unique<PosixPort>(std::move(fd), std::move(lock), cancel, options.line),
           .failure = {},
-          .mismatch = std::move(mismatch)};
+          .mismatch = std::move(mismatch),
+          .problem = PortProblem::None};
 }
 
 std::string DefaultPort() {

@@ -114,17 +114,21 @@ class WindowsPort final : public NativePort {
 }  // namespace
 
 OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
-  const auto failed = [](std::string why) {
-    return OpenedPort{.port = nullptr, .failure = std::move(why), .mismatch = {}};
-  };
   HANDLE port = CreateFileW(DevicePath(options.device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
     const auto error = static_cast<int>(GetLastError());
-    // Share mode 0: another program holding the port is refused as access denied.
-    return failed(error == ERROR_ACCESS_DENIED
-                      ? "in use by another program (" + ErrorText(error) + ")"
-                      : ErrorText(error));
+    switch (error) {
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+        return OpenedPort::Refused(PortProblem::Absent, ErrorText(error));
+      case ERROR_ACCESS_DENIED:
+        // Share mode 0: another program holding the port is refused as access denied.
+        return OpenedPort::Refused(PortProblem::Busy,
+                                   "in use by another program (" + ErrorText(error) + ")");
+      default:
+        return OpenedPort::Refused(PortProblem::Other, ErrorText(error));
+    }
   }
   // A name that is not a serial port answers no serial request; nor, under Wine, does a port
   // whose device has gone, though it still opens.
@@ -134,13 +138,13 @@ OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
     const std::string why =
         "not a serial port (" + ErrorText(static_cast<int>(GetLastError())) + ")";
     CloseHandle(port);
-    return failed(why);
+    return OpenedPort::Refused(PortProblem::NotSerial, why);
   }
   HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (written == nullptr) {
     const std::string why = ErrorText(static_cast<int>(GetLastError()));
     CloseHandle(port);
-    return failed(why);
+    return OpenedPort::Refused(PortProblem::Other, why);
   }
 
   SetupComm(port, kQueueSize, kQueueSize);
@@ -163,7 +167,8 @@ OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
   }
   return {.port = std::make_unique<WindowsPort>(port, written, cancel),
           .failure = {},
-          .mismatch = mismatch.Text()};
+          .mismatch = mismatch.Text(),
+          .problem = PortProblem::None};
 }
 
 std::string DefaultPort() {

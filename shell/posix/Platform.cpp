@@ -1,5 +1,6 @@
 #include "shell/Platform.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,6 +65,54 @@ std::string PortHelp() {
                  /dev/serial/by-id/..., or COMn for /dev/ttyS<n-1>.
                  Default: COM1, that is /dev/ttyS0.
 )";
+}
+
+std::string DocsName() {
+  return "man checkfeed";
+}
+
+void ShowText(std::FILE* out, const std::string& /*title*/, const std::string& text,
+              bool /*error*/) {
+  WriteOut(out, text);
+}
+
+std::string AppendFile::Open(const std::string& path) {
+  Close();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+  if (fd < 0) {
+    return std::strerror(errno);
+  }
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return "not a regular file";
+  }
+  native_ = fd;
+  path_ = path;
+  return {};
+}
+
+int AppendFile::Append(const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t count =
+        ::write(static_cast<int>(native_), text.data() + done, text.size() - done);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      return count < 0 ? errno : EIO;
+    }
+    done += static_cast<std::size_t>(count);
+  }
+  return 0;
+}
+
+void AppendFile::Close() {
+  if (native_ != kClosed) {
+    ::close(static_cast<int>(native_));
+    native_ = kClosed;
+  }
 }
 
 std::string StopHelp() {

@@ -124,9 +124,9 @@ CheckfeedWindowRun LoadWindow(std::string& why) {
     why = ::dlerror();
     return nullptr;
   }
-  const auto run = reinterpret_cast<CheckfeedWindowRun>(::dlsym(handle, "checkfeed_window_run_v1"));
+  const auto run = reinterpret_cast<CheckfeedWindowRun>(::dlsym(handle, "checkfeed_window_run_v2"));
   if (run == nullptr) {
-    why = module.string() + " has no checkfeed_window_run_v1";
+    why = module.string() + " has no checkfeed_window_run_v2";
   }
   return run;
 }

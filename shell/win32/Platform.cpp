@@ -83,6 +83,71 @@ std::string PortHelp() {
 )";
 }
 
+std::string DocsName() {
+  return "README.txt";
+}
+
+namespace {
+
+// Whether this is the windowed program (checkfeed.exe), which has no console to write to.
+bool Windowed() {
+  const auto* image = reinterpret_cast<const BYTE*>(GetModuleHandleW(nullptr));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI;
+}
+
+}  // namespace
+
+void ShowText(std::FILE* out, const std::string& title, const std::string& text, bool error) {
+  if (!Windowed()) {
+    WriteOut(out, text);
+    return;
+  }
+  WriteOut(out, text);  // for a script that redirected it
+  std::string lines = text;
+  while (!lines.empty() && lines.back() == '\n') {
+    lines.pop_back();
+  }
+  MessageBoxW(nullptr, serial::Widen(lines).c_str(), serial::Widen(title).c_str(),
+              MB_OK | static_cast<UINT>(error ? MB_ICONERROR : MB_ICONINFORMATION));
+}
+
+std::string AppendFile::Open(const std::string& path) {
+  Close();
+  // Appended to, and shared for reading and writing so that a reader can follow it and another
+  // program may append too; FILE_APPEND_DATA makes each write go to the end.
+  HANDLE file = CreateFileW(serial::Widen(path).c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return serial::ErrorText(static_cast<int>(GetLastError()));
+  }
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return "not a regular file";
+  }
+  native_ = reinterpret_cast<std::intptr_t>(file);
+  path_ = path;
+  return {};
+}
+
+int AppendFile::Append(const std::string& text) {
+  DWORD written = 0;
+  if (!WriteFile(reinterpret_cast<HANDLE>(native_), text.data(), static_cast<DWORD>(text.size()),
+                 &written, nullptr)) {
+    return static_cast<int>(GetLastError());
+  }
+  return written == text.size() ? 0 : ERROR_WRITE_FAULT;
+}
+
+void AppendFile::Close() {
+  if (native_ != kClosed) {
+    CloseHandle(reinterpret_cast<HANDLE>(native_));
+    native_ = kClosed;
+  }
+}
+
 std::string StopHelp() {
   return R"(Close the window, or press Ctrl+C or Ctrl+Break, or close the console, to stop:
 the port is closed.

@@ -2,23 +2,19 @@
 
 namespace shell {
 
-void FailureBox::Add(const std::string& message) {
-  tally_.Add(message);
-
-  if (box_ == nullptr) {
+void FailureBox::Show(const CheckfeedBox& content) {
+  const bool opening = box_ == nullptr;
+  if (opening) {
     box_ = new QMessageBox(QMessageBox::Critical, QString(), QString(), QMessageBox::Ok, parent_);
     box_->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(box_, &QDialog::finished, [this] { tally_.Clear(); });
-    Update();
-    box_->open();
-  } else {
-    Update();
+    box_->setTextFormat(Qt::PlainText);
+    QObject::connect(box_, &QDialog::finished, [this] { dismissed_(); });
   }
-}
-
-void FailureBox::Update() {
-  box_->setWindowTitle(QString::fromStdString(tally_.Title()));
-  box_->setText(QString::fromStdString(tally_.Text("\n")));
+  box_->setWindowTitle(QString::fromUtf8(content.title));
+  box_->setText(QString::fromUtf8(content.text));
+  if (opening) {
+    box_->open();
+  }
 }
 
 }  // namespace shell

@@ -3,27 +3,26 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
-#include <string>
+#include <functional>
 
-#include "shell/FailureTally.h"
+#include "shell/WindowModule.h"
 
 namespace shell {
 
-// The one message box that shows failures. A failure that comes while the box is open is added
-// to it, so there is never more than one box and none is lost; a message that repeats is counted
-// on its line rather than listed again. The box is modal to its window but does not hold up the
+// The one message box that shows failures, as the program words them: a box that is open is
+// updated, not joined by a second one. The box is modal to its window but does not hold up the
 // event loop: ticks go on while it is on screen.
 class FailureBox {
  public:
-  explicit FailureBox(QWidget* parent) : parent_(parent) {}
-  void Add(const std::string& message);
+  // `dismissed` runs when the user answers the box.
+  FailureBox(QWidget* parent, std::function<void()> dismissed)
+      : parent_(parent), dismissed_(std::move(dismissed)) {}
+  void Show(const CheckfeedBox& content);
 
  private:
-  void Update();
-
   QWidget* parent_;
+  std::function<void()> dismissed_;
   QPointer<QMessageBox> box_;
-  FailureTally tally_;
 };
 
 }  // namespace shell

@@ -32,7 +32,7 @@ TForm1::TForm1(const CheckfeedWindowHooks& hooks, QWidget* owner)
       Timer(StartTimer(hooks), QSocketNotifier::Read),
       hooks_(hooks),
       stopNotifier_(Descriptor(hooks.stop), QSocketNotifier::Read),
-      failures_(this) {
+      failures_(this, [&hooks] { hooks.dismissed(hooks.context); }) {
   setWindowTitle(QStringLiteral("Form1"));
   // Without a window manager there is no frame: outer and client are the same. Under one, the
   // client is shrunk by the frame once the frame is known (KeepOuterGeometry).
@@ -44,12 +44,14 @@ TForm1::TForm1(const CheckfeedWindowHooks& hooks, QWidget* owner)
 }
 
 void TForm1::FormShow() {
-  hooks_.show(hooks_.context);
+  if (const CheckfeedBox* box = hooks_.show(hooks_.context); box != nullptr) {
+    failures_.Show(*box);
+  }
 }
 
 void TForm1::TimerTimer() {
-  if (const char* failure = hooks_.tick(hooks_.context); failure != nullptr) {
-    failures_.Add(failure);
+  if (const CheckfeedBox* box = hooks_.tick(hooks_.context); box != nullptr) {
+    failures_.Show(*box);
   }
 }
 

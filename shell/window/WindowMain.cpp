@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <cstdio>
 #include <exception>
 #include <string>
 
@@ -13,15 +12,15 @@
 
 namespace {
 
-// A failure that ended the program: on stderr, and in a message box.
-void ShowFatal(const std::string& message) {
-  std::fprintf(stderr, "checkfeed: %s\n", message.c_str());
+// A failure that ended the program: told by the program, and shown in a message box.
+void ShowFatal(const CheckfeedWindowHooks& hooks, const std::string& message) {
+  hooks.fatal(hooks.context, message.c_str());
   QMessageBox::critical(nullptr, QStringLiteral("checkfeed"), QString::fromStdString(message));
 }
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int checkfeed_window_run_v1(
+extern "C" __attribute__((visibility("default"))) int checkfeed_window_run_v2(
     int* argc, char** argv, const CheckfeedWindowHooks* hooks) {
   // QApplication aborts the process when it cannot open its display, so ask first.
   if (!shell::DisplayAvailable()) {
@@ -36,9 +35,9 @@ extern "C" __attribute__((visibility("default"))) int checkfeed_window_run_v1(
     form.show();  // raises FormShow, which opens the port before the first tick
     code = QApplication::exec();
   } catch (const std::exception& failure) {
-    ShowFatal(failure.what());
+    ShowFatal(*hooks, failure.what());
   } catch (...) {
-    ShowFatal("");
+    ShowFatal(*hooks, "");
   }
   Form1 = nullptr;
   return code;

@@ -281,6 +281,7 @@ class Target:
         self.stop = signal.SIGINT if self.windows else signal.SIGTERM
         # The system's words for a missing file and for a device that went away.
         self.missing = "File not found" if self.windows else "No such file or directory"
+        self.no_folder = "Path not found" if self.windows else "No such file or directory"
         self.gone = "Not ready" if self.windows else "Input/output error"
         self.noise = WINE_NOISE if self.windows else None
         # How much later than it was started the program may begin: Wine takes a moment (a 32-bit
@@ -300,6 +301,32 @@ class Target:
             subprocess.run(["sh", os.path.join(os.path.dirname(self.wine), "prefix.sh"), "stop",
                             os.path.dirname(self.ports)], check=False, timeout=30)
 
+    def wine_tool(self, *args, env=None):
+        """Runs a Windows program or one of Wine's tools in the tests' prefix; returns its output.
+        The output goes through a file, not a pipe: the Wine processes the first program of a
+        session starts (its desktop, services) would hold a pipe open as long as Wine runs."""
+        with tempfile.TemporaryFile() as output:
+            subprocess.run([self.wine, *args], env=env, stdin=subprocess.DEVNULL, stdout=output,
+                           stderr=subprocess.DEVNULL, timeout=60, check=False)
+            output.seek(0)
+            return output.read().decode(errors="replace").replace("\r\n", "\n")
+
+    def map_only(self, names):
+        """Maps only the COM names `names` in the prefix, as a computer that has those ports and no
+        others (COM1 among the others): until restore_ports(). Takes effect in a new session."""
+        key = "HKLM\\Software\\Wine\\Ports"
+        self.wine_tool("reg", "delete", key, "/f")
+        for name in names:
+            self.wine_tool("reg", "add", key, "/v", name, "/t", "REG_SZ", "/d",
+                           os.path.join(self.ports, name.lower()), "/f")
+        self.new_session()
+
+    def restore_ports(self):
+        """Every COM name mapped into the ports folder again, as tests/wine/prefix.sh made it."""
+        self.wine_tool("reg", "import",
+                       windows_path(os.path.join(os.path.dirname(self.ports), "ports.reg")))
+        self.new_session()
+
     def port(self, folder, pty, number):
         """A port the program is given by name, as a link to `pty` that a test can repoint:
         (its --port value, its name in messages, the Link). On Linux a link such as
@@ -315,15 +342,17 @@ class Checkfeed:
     in a private mount namespace with `pty` over /dev/ttyS0 and `lock_dir` over /run/lock (where
     /var/lock points); under Wine COM1 is linked to `pty`. With `output="gone"` its stdout and
     stderr are pipes whose reader has already gone away. `setup` is more shell to run in the
-    namespace first, ending in "&& ". `program` is a Target, or the path of a Linux binary."""
+    namespace first, ending in "&& ". `com1=False` leaves COM1 unmapped under Wine. `program` is
+    a Target, or the path of a Linux binary."""
 
     def __init__(self, program, workdir, pty, lock_dir, args=(), env=None, timeout=120,
-                 wrapper=(), output="pipe", setup=""):
+                 wrapper=(), output="pipe", setup="", com1=True):
         target = program if isinstance(program, Target) else Target(program)
         require_namespaces(bind_ttys0=not target.windows)
         self.com1 = None
         if target.windows:
-            self.com1 = Link(target.ports, pty, "com1")
+            if com1:
+                self.com1 = Link(target.ports, pty, "com1")
             command = [*wrapper, *target.command(args)]
         else:
             script = (
@@ -490,6 +519,13 @@ class Xvfb:
 
     def close_window(self, window):
         self.x("close", window)
+
+    def box_text(self, target, title):
+        """The text of the box titled `title`, as its user reads it: under Wine, read by a
+        Windows tool in the same session. None on Linux, where Qt draws the text itself."""
+        if not target.windows:
+            return None
+        return target.wine_tool(os.environ["CHECKFEED_BOXTEXT"], title, env=self.env)
 
     def close(self):
         for process in reversed(self.processes):

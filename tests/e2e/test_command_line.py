@@ -31,13 +31,14 @@ class CommandLine(harness.Scene):
                 self.assertTrue(errors[0].startswith("checkfeed: "), errors)
                 self.assertTrue(any(line.startswith(USAGE) for line in errors), errors)
                 self.assertEqual(program.stdout.texts(), [])
-        # A --dir that cannot serve: said in one line.
-        for directory, reason in (("/nonexistent", self.target.missing),
-                                  ("/etc/hostname", "not a directory")):
-            with self.subTest(dir=directory):
-                code, program = self.run_to_end("--dir", directory)
+        # A --dir or a --log that cannot serve: said in one line.
+        for option, path, reason in (("--dir", "/nonexistent", self.target.missing),
+                                     ("--dir", "/etc/hostname", "not a directory"),
+                                     ("--log", "/nonexistent/run.log", self.target.no_folder)):
+            with self.subTest(option=option, path=path):
+                code, program = self.run_to_end(option, path)
                 self.assertEqual((code, program.stderr.texts()),
-                                 (2, [f'checkfeed: --dir "{directory}": {reason}']))
+                                 (2, [f'checkfeed: {option} "{path}": {reason}']))
         self.assertEqual(opens.count(), 0)
         self.assertEqual(os.listdir(self.lock_dir), [])
 
@@ -80,6 +81,33 @@ class CommandLine(harness.Scene):
         self.assertEqual(set(re.findall(r"(--[a-z-]+)", synopsis)), options)
         for code_line in ("0", "1", "2"):
             self.assertIn(f".B {code_line}\n", manual)
+
+    def test_list_ports_names_the_ports_without_opening_them(self):
+        opens = self.watch_opens()
+        if self.target.windows:
+            # The prefix maps every COM name, and Windows lists the ports present by their names.
+            code, program = self.run_to_end("--list-ports")
+            self.assertEqual((code, program.stdout.texts()),
+                             (0, [f"COM{n}" for n in range(1, 256)]))
+        else:
+            # A machine as udev and the kernel show it, in the program's own mount namespace: an
+            # adapter by its stable name, its node a pty, and two ttyS nodes of which one has a
+            # UART behind it.
+            node = os.path.join(self.workdir, "usb-node")
+            setup = (f"touch {node} && mount --bind {self.pty.path} {node} && "
+                     f"mount -t tmpfs dev /dev && touch /dev/ttyUSB3 && "
+                     f"mount --bind {node} /dev/ttyUSB3 && mkdir -p /dev/serial/by-id && "
+                     "ln -s ../../ttyUSB3 /dev/serial/by-id/usb-Test_Adapter_42-if00 && "
+                     "mount -t tmpfs sys /sys/class/tty && mkdir -p /sys/class/tty/ttyUSB3 "
+                     "/sys/class/tty/ttyS0 /sys/class/tty/ttyS1 && "
+                     "echo 4 >/sys/class/tty/ttyS0/type && echo 0 >/sys/class/tty/ttyS1/type && ")
+            program = self.start("--list-ports", setup=setup)
+            code, _ = program.wait(timeout=10)
+            self.assertEqual((code, program.stdout.texts()),
+                             (0, ["/dev/serial/by-id/usb-Test_Adapter_42-if00  /dev/ttyUSB3",
+                                  "/dev/ttyS0  COM1"]))
+        self.assertEqual(program.stderr.texts(), [])
+        self.assertEqual(opens.count(), 0)
 
     def test_port_by_com_name_or_by_path(self):
         self.write_check(1, b"one")

@@ -159,6 +159,35 @@ class Output(harness.Scene):
         self.assert_ends_cleanly(program)
 
 
+class Log(harness.Scene):
+    def test_the_log_gets_the_record_and_every_failure_as_they_happen(self):
+        # As Task Scheduler runs it: no console to see, a log to read later or to follow.
+        one = self.write_check(1, b"one")
+        log = os.path.join(self.workdir, "run.log")
+        with open(log, "w") as earlier:
+            earlier.write("an earlier run\n")
+        program = self.start("--no-window", "--log", log)
+        # Read while the program holds it open, as tail -f or Get-Content -Wait would.
+        read = lambda: open(log, encoding="utf-8").read().splitlines()
+        self.assertTrue(harness.wait_until(lambda: len(read()) >= 4, 12 + self.target.startup),
+                        read())
+        lines = read()
+        self.assertEqual(lines[0], "an earlier run")
+        said = [text for _, text in harness.records(lines[1:4])]
+        self.assertEqual(len(said), 3, lines)
+        self.assertTrue(harness.SENT.match(said[0]) and said[0].startswith(f"check1.txt {len(one)}"),
+                        said)
+        self.assertEqual(said[1:], [
+            f'checkfeed: Cannot open file "check2.txt": {self.target.missing}',
+            "check2.txt not sent: failed"])
+        # Nothing on stdout without --verbose; stderr as ever.
+        self.assertEqual(program.stdout.texts(), [])
+        self.assertEqual(program.stderr.texts(),
+                         [f'checkfeed: Cannot open file "check2.txt": {self.target.missing}'])
+        self.stop(program)
+        self.assert_ends_cleanly(program)
+
+
 class Service(harness.Scene):
     """The installed unit, checked by systemd's own tool, and its ExecStart run as systemd would
     run it for checkfeed@ttyS0: from /, with the files in /var/lib/checkfeed/ttyS0."""

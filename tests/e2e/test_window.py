@@ -126,6 +126,72 @@ class WindowRun(harness.Scene):
                 self.assert_ends_cleanly(program)
 
 
+    def test_a_port_that_is_not_there_is_told_in_the_box_with_the_ports_that_are(self):
+        display = self.open_display(window_manager=False)
+        if self.target.windows:
+            # A computer with COM3 and COM7, and no COM1: the default port is not there.
+            self.target.map_only(["COM3", "COM7"])
+            self.addCleanup(self.target.restore_ports)
+            args, port, reason, options = (), "COM1", self.target.missing, {"com1": False}
+        else:
+            args, port, reason = ("--port", "/dev/checkfeed-absent"), "/dev/checkfeed-absent", \
+                "No such file or directory"
+            options = {}
+        program = self.start(*args, env=display.env, **options)
+        self.assertEqual(len(display.wait_for("Form1", timeout=10 + self.target.startup)), 1)
+        # At the show, well within the first tick.
+        box = display.wait_for("checkfeed: 1 failure", timeout=5)
+        self.assertEqual(len(box), 1)
+        cannot = f'Cannot open port "{port}": {reason}'
+        self.assertEqual(program.stderr.texts()[:1], [f"checkfeed: {cannot}"])
+        text = display.box_text(self.target, "checkfeed: 1 failure")
+        if text is not None:
+            self.assertEqual(text, f"{cannot}. Serial ports on this computer: COM3, COM7. Start "
+                                   "checkfeed with --port COM3 (see README.txt).\n")
+        # Answered, then the window closed: the box is modal to it.
+        display.close_window(box[0])
+        self.assertTrue(harness.wait_until(lambda: not display.find("checkfeed: 1 failure"), 5))
+        display.close_window(display.find("Form1")[0])
+        self.assert_ends_cleanly(program)
+
+    def test_with_reconnect_a_port_that_comes_back_is_shown_as_back(self):
+        display = self.open_display(window_manager=False)
+        self.write_check(1, b"one")
+        port, name, link = self.target.port(self.workdir, self.pty, 12)
+        os.unlink(link.path)  # not plugged in at start
+        program = self.start("--reconnect", "--port", port, env=display.env)
+        self.assertEqual(len(display.wait_for("Form1", timeout=10 + self.target.startup)), 1)
+        self.assertEqual(len(display.wait_for("checkfeed: 1 failure", timeout=5)), 1)
+        arrivals = harness.Arrivals(self.pty)
+        link.plug(self.pty)
+        # At the next tick it opens and sends: the box says so, and its failure is gone.
+        self.assertEqual(len(display.wait_for("checkfeed: working again", timeout=7)), 1)
+        self.assertEqual(display.find("checkfeed: 1 failure"), [])
+        self.assertEqual(arrivals.wait_for_bytes(3, timeout=5), 3)
+        text = display.box_text(self.target, "checkfeed: working again")
+        if text is not None:
+            self.assertEqual(text, f'Port "{name}" is open\n')
+        self.stop(program)
+        self.assert_ends_cleanly(program)
+
+    def test_the_windowed_program_answers_its_command_line_in_a_box(self):
+        if not self.target.windowed:
+            self.skipTest("Windows only: checkfeed.exe has no console to write to")
+        display = self.open_display(window_manager=False)
+        for args, title, says, code in (
+                (("--baud", "49"), "checkfeed: bad command line",
+                 'checkfeed: --baud "49": give bits per second, from 50 to 12000000', 2),
+                (("--help",), "checkfeed --help", "Usage: checkfeed [--port DEVICE]", 0),
+                (("--version",), "checkfeed --version", "checkfeed 1.0.0", 0)):
+            with self.subTest(args=args):
+                program = self.start(*args, env=display.env)
+                box = display.wait_for(title, timeout=10 + self.target.startup)
+                self.assertEqual(len(box), 1)
+                self.assertIn(says, display.box_text(self.target, title))
+                self.assertIsNone(program.process.poll(), "ended before the box was answered")
+                display.close_window(box[0])
+                self.assertEqual(program.wait(timeout=10)[0], code)
+
     def test_the_end_of_the_session_closes_the_port_and_ends_the_program(self):
         if not self.target.windows:
             self.skipTest("Windows only: a logoff or a shutdown")

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "serial/Port.h"
+#include "serial/posix/PortList.h"
 #include "shell/CommandLine.h"
-#include "shell/TickLog.h"
+#include "shell/Reporter.h"
 #include "shell/Window.h"
+#include "tests/Support.h"
 
 namespace {
 
@@ -84,14 +86,14 @@ TEST(TickLogTest, TheTimeIsLeftOutOnlyWhenStdoutIsTheJournal) {
   {
     const ScopedEnvironment journal(
         "JOURNAL_STREAM", std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino));
-    shell::TickLog(true, out).Note(when, "Port \"/dev/ttyS0\" is back");
+    shell::Reporter(true, out, stderr).Note(when, "Port \"/dev/ttyS0\" is back");
   }
   // A service whose stdout was sent to a file: the journal it names is not this stream.
   ASSERT_EQ(::stat("/dev/null", &status), 0);
   {
     const ScopedEnvironment journal(
         "JOURNAL_STREAM", std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino));
-    shell::TickLog(true, out).Note(when, "Port \"/dev/ttyS0\" is back");
+    shell::Reporter(true, out, stderr).Note(when, "Port \"/dev/ttyS0\" is back");
   }
   std::rewind(out);
   std::string text(4096, '\0');
@@ -116,6 +118,49 @@ TEST(WindowWantedTest, ARemoteDisplayGetsAWindowAndAStaleLocalOneDoesNot) {
   }
   const ScopedEnvironment stale("DISPLAY", ":9999");
   EXPECT_FALSE(shell::WindowWanted(options));
+}
+
+TEST(PortListTest, StableNamesFirstThenAdaptersWithoutOneThenUartsButNotEmptyNodes) {
+  // A machine as udev and the kernel show it: two adapters with stable names, one without, an
+  // ACM board, and ttyS nodes of which only two have a UART behind them.
+  namespace fs = std::filesystem;
+  testing_support::ScratchDirectory root;
+  const fs::path byId = root.Path() / "dev/serial/by-id";
+  const fs::path tty = root.Path() / "sys/class/tty";
+  fs::create_directories(byId);
+  fs::create_symlink("../../ttyUSB1", byId / "usb-FTDI_FT232R_USB_UART_B-if00-port0");
+  fs::create_symlink("../../ttyUSB0", byId / "usb-FTDI_FT232R_USB_UART_A-if00-port0");
+  for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyUSB10", "ttyUSB2", "ttyACM0"}) {
+    fs::create_directories(tty / name / "device");
+    fs::create_directory_symlink(
+        std::string("../../../bus/usb-serial/drivers/") + (name[3] == 'A' ? "cdc_acm" : "ftdi_sio"),
+        tty / name / "device/driver");
+  }
+  for (const auto& [name, type] : {std::pair{"ttyS0", "4"},
+                                   {"ttyS1", "0"},
+                                   {"ttyS12", "4"},
+                                   {"ttyS3", "0"},
+                                   {"ttySAC0", "4"}}) {
+    fs::create_directories(tty / name);
+    testing_support::WriteFile(tty / name / "type", std::string(type) + "\n");
+  }
+  fs::create_directories(tty / "tty0");
+
+  std::string listed;
+  for (const serial::ListedPort& port : serial::ListPortsUnder(root.Path())) {
+    listed += port.name + " | " + port.detail + "\n";
+  }
+  EXPECT_EQ(listed,
+            "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A-if00-port0 | /dev/ttyUSB0\n"
+            "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_B-if00-port0 | /dev/ttyUSB1\n"
+            "/dev/ttyACM0 | cdc_acm\n"
+            "/dev/ttyUSB2 | ftdi_sio\n"
+            "/dev/ttyUSB10 | ftdi_sio\n"
+            "/dev/ttyS0 | COM1\n"
+            "/dev/ttyS12 | COM13\n");
+  // A machine with none lists none.
+  testing_support::ScratchDirectory empty;
+  EXPECT_TRUE(serial::ListPortsUnder(empty.Path()).empty());
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ for program in checkfeed checkfeedc; do
   x86_64-w64-mingw32-objdump -p "$folder/$program.exe" >"$out/$program.dump"
   for dll in $(awk '/DLL Name:/ {print tolower($3)}' "$out/$program.dump"); do
     case $dll in
-      kernel32.dll | user32.dll | gdi32.dll | shell32.dll | advapi32.dll | winmm.dll | msvcrt.dll) ;;
+      kernel32.dll | user32.dll | gdi32.dll | shell32.dll | advapi32.dll | winmm.dll | msvcrt.dll | \
+        setupapi.dll) ;;
       *) fail "$program.exe needs $dll" ;;
     esac
   done

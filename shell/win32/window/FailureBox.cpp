@@ -35,12 +35,11 @@ Layout LayoutFor(HWND window, HFONT font) {
 
 }  // namespace
 
-void FailureBox::Add(const std::string& message) {
-  tally_.Add(message);
+void FailureBox::Show(const CheckfeedBox& content) {
   if (box_ == nullptr) {
     Create();
   }
-  Update();
+  Update(content);
 }
 
 void FailureBox::Create() {
@@ -81,9 +80,14 @@ void FailureBox::Create() {
   EnableWindow(owner_, FALSE);
 }
 
-void FailureBox::Update() {
-  const std::wstring text = serial::Widen(tally_.Text("\r\n"));
-  SetWindowTextW(box_, serial::Widen(tally_.Title()).c_str());
+void FailureBox::Update(const CheckfeedBox& content) {
+  // Windows' controls end a line with CR LF.
+  std::string lines;
+  for (const char* c = content.text; *c != '\0'; ++c) {
+    lines += *c == '\n' ? std::string("\r\n") : std::string(1, *c);
+  }
+  const std::wstring text = serial::Widen(lines);
+  SetWindowTextW(box_, serial::Widen(content.title).c_str());
   SetWindowTextW(text_, text.c_str());
 
   // Laid out as Windows lays out its own message box: the icon, the text beside it, the button
@@ -133,7 +137,7 @@ void FailureBox::Dismiss() {
   DeleteObject(font_);
   box_ = icon_ = text_ = button_ = nullptr;
   font_ = nullptr;
-  tally_.Clear();
+  dismissed_();
 }
 
 bool FailureBox::TakeKeys(MSG& message) {

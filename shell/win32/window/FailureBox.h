@@ -1,26 +1,29 @@
 #pragma once
 
-// The one message box that shows failures. A failure that comes while the box is open is added
-// to it, so there is never more than one box and none is lost; a message that repeats is counted
-// on its line rather than listed again. The box is modal to its window, which it disables while
+// The one message box that shows failures, as the program words them: a box that is open is
+// updated, not joined by a second one. The box is modal to its window, which it disables while
 // it is open, but it is a window of the program's own loop: ticks go on while it is on screen.
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
-#include "shell/FailureTally.h"
+#include "shell/WindowModule.h"
 
 namespace shell {
 
 class FailureBox {
  public:
-  explicit FailureBox(HWND owner) : owner_(owner) {}
+  // `dismissed` runs when the user answers the box.
+  FailureBox(HWND owner, std::function<void()> dismissed)
+      : owner_(owner), dismissed_(std::move(dismissed)) {}
   FailureBox(const FailureBox&) = delete;
   FailureBox& operator=(const FailureBox&) = delete;
   ~FailureBox() { Dismiss(); }
 
-  void Add(const std::string& message);
+  // Opens the box if it is not open, and shows `content` in it.
+  void Show(const CheckfeedBox& content);
   // Closes the box, as answering it does.
   void Dismiss();
   // Lets the box have its keys (Return and Escape answer it). True when it took the message.
@@ -29,7 +32,7 @@ class FailureBox {
  private:
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void Create();
-  void Update();
+  void Update(const CheckfeedBox& content);
 
   HWND owner_;
   HWND box_ = nullptr;
@@ -37,7 +40,7 @@ class FailureBox {
   HWND text_ = nullptr;
   HWND button_ = nullptr;
   HFONT font_ = nullptr;
-  FailureTally tally_;
+  std::function<void()> dismissed_;
 };
 
 }  // namespace shell

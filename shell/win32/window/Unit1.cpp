@@ -45,7 +45,9 @@ TForm1* TForm1::Create(const CheckfeedWindowHooks& hooks) {
 }
 
 TForm1::TForm1(const CheckfeedWindowHooks& hooks, HWND window)
-    : hooks_(hooks), window_(window), failures_(window) {}
+    : hooks_(hooks),
+      window_(window),
+      failures_(window, [&hooks] { hooks.dismissed(hooks.context); }) {}
 
 TForm1::~TForm1() {
   for (HANDLE wait : {timerWait_, stopWait_}) {
@@ -102,13 +104,15 @@ void TForm1::Close() {
 }
 
 void TForm1::FormShow() {
-  hooks_.show(hooks_.context);
+  if (const CheckfeedBox* box = hooks_.show(hooks_.context); box != nullptr) {
+    failures_.Show(*box);
+  }
 }
 
 void TForm1::TimerTimer() {
   InterlockedExchange(&tickPosted_, 0);
-  if (const char* failure = hooks_.tick(hooks_.context); failure != nullptr) {
-    failures_.Add(failure);
+  if (const CheckfeedBox* box = hooks_.tick(hooks_.context); box != nullptr) {
+    failures_.Show(*box);
   }
 }
 

@@ -9,21 +9,20 @@
 #include <string>
 
 #include "serial/win32/Text.h"
-#include "shell/Events.h"
 #include "shell/WindowModule.h"
 #include "shell/win32/window/Unit1.h"
 
 namespace {
 
-// A failure that ended the program: on stderr, and in a message box.
-void ShowFatal(const std::string& message) {
-  shell::PrintFailure(message);
+// A failure that ended the program: told by the program, and shown in a message box.
+void ShowFatal(const CheckfeedWindowHooks& hooks, const std::string& message) {
+  hooks.fatal(hooks.context, message.c_str());
   MessageBoxW(nullptr, serial::Widen(message).c_str(), L"checkfeed", MB_OK | MB_ICONERROR);
 }
 
 }  // namespace
 
-extern "C" int checkfeed_window_run_v1(int* /*argc*/, char** /*argv*/,
+extern "C" int checkfeed_window_run_v2(int* /*argc*/, char** /*argv*/,
                                        const CheckfeedWindowHooks* hooks) {
   std::unique_ptr<TForm1> form(TForm1::Create(*hooks));
   if (!form) {
@@ -44,9 +43,9 @@ extern "C" int checkfeed_window_run_v1(int* /*argc*/, char** /*argv*/,
     }
     code = got == 0 ? static_cast<int>(message.wParam) : 1;
   } catch (const std::exception& failure) {
-    ShowFatal(failure.what());
+    ShowFatal(*hooks, failure.what());
   } catch (...) {
-    ShowFatal("");
+    ShowFatal(*hooks, "");
   }
   Form1 = nullptr;
   return code;

@@ -1,9 +1,9 @@
-#include "shell/TickLog.h"
+#include "shell/Reporter.h"
 
 #include <array>
 #include <cstdlib>
 
-#include "shell/Platform.h"
+#include "serial/SystemError.h"
 
 namespace shell {
 
@@ -45,23 +45,42 @@ std::string DescribeTick(const feeder::TickRecord& tick, bool failed) {
   return tick.file + " " + std::to_string(tick.written) + " of " + bytes + " sent, then stopped";
 }
 
-TickLog::TickLog(bool enabled, std::FILE* out)
-    : enabled_(enabled), out_(out), stamped_(!IsJournal(out)) {}
+Reporter::Reporter(bool verbose, std::FILE* out, std::FILE* errors, AppendFile* log)
+    : verbose_(verbose), out_(out), errors_(errors), log_(log), stamped_(!IsJournal(out)) {}
 
-void TickLog::Tick(WallClock::time_point started, const feeder::TickRecord& tick, bool failed) {
-  Write(started, DescribeTick(tick, failed));
+void Reporter::Tick(WallClock::time_point started, const feeder::TickRecord& tick, bool failed) {
+  Record(started, DescribeTick(tick, failed));
 }
 
-void TickLog::Note(WallClock::time_point when, const std::string& text) {
-  Write(when, text);
+void Reporter::Note(WallClock::time_point when, const std::string& text) {
+  Record(when, text);
 }
 
-void TickLog::Write(WallClock::time_point when, const std::string& text) {
-  if (!enabled_) {
+void Reporter::Failure(const std::string& message) {
+  const std::string line = "checkfeed: " + message;
+  WriteOut(errors_, line + "\n");
+  Log(WallClock::now(), line);
+}
+
+void Reporter::Record(WallClock::time_point when, const std::string& text) {
+  if (verbose_) {
+    // One line at a time, so a pipe (| tee run.log) shows each tick as it happens.
+    WriteOut(out_, (stamped_ ? IsoTime(when) + " " : std::string()) + text + "\n");
+  }
+  Log(when, text);
+}
+
+void Reporter::Log(WallClock::time_point when, const std::string& line) {
+  if (log_ == nullptr || !*log_) {
     return;
   }
-  // One line at a time, so a pipe (| tee run.log) shows each tick as it happens.
-  WriteOut(out_, (stamped_ ? IsoTime(when) + " " : std::string()) + text + "\n");
+  if (const int error = log_->Append(IsoTime(when) + " " + line + "\n");
+      error != 0 && !logFailed_) {
+    // Said once: a full disk would otherwise say it at every line.
+    logFailed_ = true;
+    WriteOut(errors_, "checkfeed: Cannot write to the log " + serial::Quoted(log_->Path()) + ": " +
+                          serial::ErrorText(error) + "\n");
+  }
 }
 
 }  // namespace shell

@@ -1,0 +1,54 @@
+#pragma once
+
+// What the program tells, as it happens: each failure one line on stderr, and with --verbose a
+// record of every tick on stdout; with --log both go, each line with its time, to a file too.
+//
+//   stderr   checkfeed: Cannot open file "check5.txt": No such file or directory
+//   stdout   2026-12-07T10:00:20.015+01:00 check4.txt 265 bytes sent in 276.4 ms
+//            2026-12-07T10:00:35.000+01:00 pause of 10000 ms
+//   --log    both, each line with its time
+//
+// When stdout is the journal, which stamps every line itself, the record leaves the time out.
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "feeder/CheckCycle.h"
+#include "shell/Platform.h"
+
+namespace shell {
+
+using WallClock = std::chrono::system_clock;
+
+// "2026-12-07T10:00:20.015+01:00": local time, milliseconds, offset from UTC.
+std::string IsoTime(WallClock::time_point when);
+
+// What a tick did, in words: "check4.txt 265 bytes sent in 276.4 ms".
+std::string DescribeTick(const feeder::TickRecord& tick, bool failed);
+
+class Reporter {
+ public:
+  // The record goes to `out` when `verbose`, failures to `errors`, and both to `log` when it is
+  // open (it must outlive the reporter).
+  Reporter(bool verbose, std::FILE* out, std::FILE* errors, AppendFile* log = nullptr);
+
+  void Tick(WallClock::time_point started, const feeder::TickRecord& tick, bool failed);
+  // A line about the port ("Port ... is back") at that time.
+  void Note(WallClock::time_point when, const std::string& text);
+  // "checkfeed: <message>".
+  void Failure(const std::string& message);
+
+ private:
+  void Record(WallClock::time_point when, const std::string& text);
+  void Log(WallClock::time_point when, const std::string& line);
+
+  bool verbose_;
+  std::FILE* out_;
+  std::FILE* errors_;
+  AppendFile* log_;
+  bool stamped_;
+  bool logFailed_ = false;
+};
+
+}  // namespace shell
