@@ -4,7 +4,8 @@
 #include <thread>
 
 #include "feeder/CheckFile.h"
-#include "serial/SystemError.h"
+#include "os/Error.h"
+#include "os/Text.h"
 
 namespace feeder {
 
@@ -12,11 +13,8 @@ alignas(64) std::array<std::byte, SendBufferSize> SendBuffer{};
 
 namespace {
 
-using serial::ErrorText;
-using serial::Quoted;
-
 [[noreturn]] void Fail(const std::string& what, const std::string& name, const std::string& why) {
-  const std::string message = what + " " + Quoted(name) + ": " + why;
+  const std::string message = what + " " + os::Quoted(name) + ": " + why;
   throw TickFailure(message, name, message);
 }
 
@@ -24,11 +22,11 @@ using serial::Quoted;
 std::size_t ReadIntoSendBuffer(const std::string& name) {
   CheckFile file(name);
   if (file.OpenError() != 0) {
-    Fail("Cannot open file", name, ErrorText(file.OpenError()));
+    Fail("Cannot open file", name, os::ErrorText(file.OpenError()));
   }
   const CheckFile::Status status = file.Stat();
   if (status.error != 0) {
-    Fail("Cannot read file", name, ErrorText(status.error));
+    Fail("Cannot read file", name, os::ErrorText(status.error));
   }
   // A FIFO or device would block or never end; a directory has nothing to send.
   if (!status.regular) {
@@ -51,7 +49,7 @@ std::size_t ReadIntoSendBuffer(const std::string& name) {
       Fail("Cannot read file", name,
            "it ended after " + std::to_string(got) + " of " + std::to_string(wanted) + " bytes");
     } else {
-      Fail("Cannot read file", name, ErrorText(error));
+      Fail("Cannot read file", name, os::ErrorText(error));
     }
   }
   return wanted;
@@ -99,14 +97,14 @@ void CheckCycle::TimerTimer() {
   lastTick_.took = std::chrono::steady_clock::now() - start;
   lastTick_.written = result.written;
   if (result.error != 0) {
-    const std::string reason = ErrorText(result.error);
-    const std::string summary = "Cannot send to port " + Quoted(device) + ": " + reason;
+    const std::string reason = os::ErrorText(result.error);
+    const std::string summary = "Cannot send to port " + os::Quoted(device) + ": " + reason;
     const serial::WriteFailure failure = link_.WriteFailed(result);
     if (failure.lost) {
       throw TickFailure(failure.text, device, failure.text);
     }
-    throw TickFailure("Cannot send file " + Quoted(name) + " to port " + Quoted(device) + ": " +
-                          reason + " (" + std::to_string(result.written) + " of " +
+    throw TickFailure("Cannot send file " + os::Quoted(name) + " to port " + os::Quoted(device) +
+                          ": " + reason + " (" + std::to_string(result.written) + " of " +
                           std::to_string(size) + " bytes sent)" + failure.text,
                       device, summary);
   }

@@ -2,7 +2,7 @@
 
 // A check file opened read-only: what feeder/posix/CheckFile.cpp and feeder/win32/CheckFile.cpp
 // each provide. Always bytes: no translation of line ends, and no byte ends a file early.
-// Errors are the platform's own numbers, for serial::ErrorText.
+// Errors are the platform's own numbers, for os::ErrorText.
 
 #include <cstddef>
 #include <cstdint>

@@ -11,8 +11,8 @@
 #include <string>
 #include <utility>
 
+#include "os/Wait.h"
 #include "serial/Port.h"
-#include "serial/Wait.h"
 
 namespace serial {
 
@@ -45,6 +45,6 @@ struct OpenedPort {
 
 // Takes the device `options` name for this program alone, opens it and gives it the options'
 // line. `cancel` ends a write under way when it becomes ready.
-OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel);
+OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel);
 
 }  // namespace serial

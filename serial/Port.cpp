@@ -6,7 +6,7 @@
 
 namespace serial {
 
-Port::Port(std::string device, std::unique_ptr<NativePort> native, WakeHandle cancel,
+Port::Port(std::string device, std::unique_ptr<NativePort> native, os::WakeHandle cancel,
            const PortOptions& options)
     : device_(std::move(device)),
       native_(std::move(native)),
@@ -19,7 +19,7 @@ Port::Port(std::string device, std::unique_ptr<NativePort> native, WakeHandle ca
 Port::~Port() = default;
 
 bool Port::Gap(std::chrono::milliseconds length) {
-  return !WaitForAny(std::span(&cancel_, 1), Clock::now() + length).has_value();
+  return !os::WaitForAny(std::span(&cancel_, 1), os::Clock::now() + length).has_value();
 }
 
 WriteResult Port::Write(std::span<const std::byte> bytes) {

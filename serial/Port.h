@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "os/Wait.h"
 #include "serial/LineSettings.h"
-#include "serial/Wait.h"
 
 namespace serial {
 
@@ -70,7 +70,7 @@ class NativePort;
 // An open, configured serial device, held exclusively until it is destroyed.
 class Port {
  public:
-  Port(std::string device, std::unique_ptr<NativePort> native, WakeHandle cancel,
+  Port(std::string device, std::unique_ptr<NativePort> native, os::WakeHandle cancel,
        const PortOptions& options);
   Port(const Port&) = delete;
   Port& operator=(const Port&) = delete;
@@ -91,7 +91,7 @@ class Port {
 
   std::string device_;
   std::unique_ptr<NativePort> native_;
-  WakeHandle cancel_;
+  os::WakeHandle cancel_;
   Pacing pacing_;
   bool discardInput_;
 };

@@ -2,7 +2,8 @@
 
 #include <utility>
 
-#include "serial/SystemError.h"
+#include "os/Error.h"
+#include "os/Text.h"
 
 namespace serial {
 
@@ -12,7 +13,7 @@ std::string SerialLink::OpenOnce(std::string& mismatch) {
   OpenedPort opened = opener_(wanted_, cancel_);
   problem_ = opened.problem;
   if (!opened.port) {
-    return "Cannot open port " + Quoted(wanted_.device) + ": " + opened.failure;
+    return "Cannot open port " + os::Quoted(wanted_.device) + ": " + opened.failure;
   }
   mismatch = std::move(opened.mismatch);
   portHandle_ = std::make_unique<Port>(wanted_.device, std::move(opened.port), cancel_, wanted_);
@@ -20,7 +21,7 @@ std::string SerialLink::OpenOnce(std::string& mismatch) {
   return {};
 }
 
-std::string SerialLink::Open(const PortOptions& options, WakeHandle cancel) {
+std::string SerialLink::Open(const PortOptions& options, os::WakeHandle cancel) {
   wanted_ = options;
   cancel_ = cancel;
   away_ = false;
@@ -33,7 +34,7 @@ std::string SerialLink::Open(const PortOptions& options, WakeHandle cancel) {
     message += "; trying again at each tick";
   }
   if (!mismatch.empty()) {
-    message = "Port " + Quoted(options.device) + " did not take every setting: " + mismatch;
+    message = "Port " + os::Quoted(options.device) + " did not take every setting: " + mismatch;
   }
   return message;
 }
@@ -49,7 +50,7 @@ WriteFailure SerialLink::WriteFailed(const WriteResult& result) {
     Close();
     away_ = true;
     return {.lost = true,
-            .text = "Port " + Quoted(device) + " lost: " + ErrorText(result.error) +
+            .text = "Port " + os::Quoted(device) + " lost: " + os::ErrorText(result.error) +
                     "; reopening when it comes back"};
   }
   if (hintGiven_) {
@@ -71,7 +72,7 @@ std::string SerialLink::Reopen() {
     return {};  // not back yet: absent, busy, or still being set up
   }
   away_ = false;
-  std::string back = "Port " + Quoted(wanted_.device) + (before ? " is back" : " is open");
+  std::string back = "Port " + os::Quoted(wanted_.device) + (before ? " is back" : " is open");
   if (!mismatch.empty()) {
     back += ", but did not take every setting: " + mismatch;
   }

@@ -30,7 +30,7 @@ struct WriteFailure {
 class SerialLink {
  public:
   // How a port is opened: the system's own (OpenNativePort), or a test's stand-in.
-  using Opener = std::function<OpenedPort(const PortOptions& options, WakeHandle cancel)>;
+  using Opener = std::function<OpenedPort(const PortOptions& options, os::WakeHandle cancel)>;
 
   explicit SerialLink(Opener opener = OpenNativePort);
   SerialLink(const SerialLink&) = delete;
@@ -47,7 +47,7 @@ class SerialLink {
   // ends a long write promptly. The options are kept for Reopen.
   // Returns "" when all went well, otherwise one line for the user: why there is no port, or
   // which settings the device did not take (the port is then still used).
-  std::string Open(const PortOptions& options, WakeHandle cancel = WakeHandle());
+  std::string Open(const PortOptions& options, os::WakeHandle cancel = os::WakeHandle());
 
   // What becomes of the port after a write ended with `result`'s failure: with reconnect, a
   // device that went away is closed at once, every lock with it.
@@ -76,7 +76,7 @@ class SerialLink {
   std::unique_ptr<Port> portHandle_;
   // What Open was asked for, kept for reopening.
   PortOptions wanted_;
-  WakeHandle cancel_;
+  os::WakeHandle cancel_;
   // With reconnect: there is no port now, and the next tick that sends tries to open it again.
   bool away_ = false;
   // Whether a port was ever opened, so its return reads "is back", not "is open".

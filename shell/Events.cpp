@@ -9,14 +9,14 @@
 
 namespace shell {
 
-Feed::Feed(const Options& options, const TickTimer& timer, serial::WakeHandle stop,
-           Reporter& reporter, serial::SerialLink::Opener opener, PortLister lister)
+Feed::Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, Reporter& reporter,
+           serial::SerialLink::Opener opener, PortLister lister)
     : options_(options),
       stop_(stop),
       link_(std::move(opener)),
       cycle_(link_, options.pause,
              [&timer, stop](std::chrono::milliseconds length) {
-               WaitUntil(timer.Due() + length, stop);
+               os::WaitUntil(timer.Due() + length, stop);
              }),
       reporter_(reporter),
       lister_(std::move(lister)) {}

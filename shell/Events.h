@@ -35,7 +35,7 @@ class Feed {
   // Makes the pause tick end its pause counted from when the tick was due on `timer`, and end
   // it at once when `stop` becomes ready; a long write ends early the same way. The port is
   // opened by `opener`, and the ports are listed by `lister`: the system's own, or a test's.
-  Feed(const Options& options, const TickTimer& timer, serial::WakeHandle stop, Reporter& reporter,
+  Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, Reporter& reporter,
        serial::SerialLink::Opener opener = serial::OpenNativePort,
        PortLister lister = serial::ListPorts);
 
@@ -54,7 +54,7 @@ class Feed {
   void Report(const std::vector<std::string>& lines);
 
   const Options& options_;
-  serial::WakeHandle stop_;
+  os::WakeHandle stop_;
   serial::SerialLink link_;
   feeder::CheckCycle cycle_;
   FailureLog failures_;

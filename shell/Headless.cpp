@@ -12,9 +12,9 @@ int RunHeadless(const Options& options, StopSignals& stopSignals, Reporter& repo
   Feed feed(options, timer, stopSignals.Wake(), reporter);
   feed.Show();
 
-  const std::array<serial::WakeHandle, 2> handles{stopSignals.Wake(), timer.Wake()};
+  const std::array<os::WakeHandle, 2> handles{stopSignals.Wake(), timer.Wake()};
   for (;;) {
-    const auto ready = serial::WaitForAny(handles);
+    const auto ready = os::WaitForAny(handles);
     if (ready == 0U && stopSignals.Take()) {
       break;
     }

@@ -3,7 +3,8 @@
 #include <array>
 #include <cstdlib>
 
-#include "serial/SystemError.h"
+#include "os/Error.h"
+#include "os/Text.h"
 
 namespace shell {
 
@@ -78,8 +79,8 @@ void Reporter::Log(WallClock::time_point when, const std::string& line) {
       error != 0 && !logFailed_) {
     // Said once: a full disk would otherwise say it at every line.
     logFailed_ = true;
-    WriteOut(errors_, "checkfeed: Cannot write to the log " + serial::Quoted(log_->Path()) + ": " +
-                          serial::ErrorText(error) + "\n");
+    WriteOut(errors_, "checkfeed: Cannot write to the log " + os::Quoted(log_->Path()) + ": " +
+                          os::ErrorText(error) + "\n");
   }
 }
 

@@ -6,7 +6,7 @@
 // logoff and shutdown (shell/win32/StopSignals.cpp). Either way the event loop, a long write and
 // the pause all watch the same handle and stop at once.
 
-#include "serial/Wait.h"
+#include "os/Wait.h"
 
 namespace shell {
 
@@ -20,13 +20,13 @@ class StopSignals {
   ~StopSignals();
 
   // Ready while a stop request is pending.
-  serial::WakeHandle Wake() const { return wake_.Get(); }
+  os::WakeHandle Wake() const { return wake_.Get(); }
 
   // Consumes a pending stop request; true when there was one.
   bool Take();
 
  private:
-  serial::OwnedWake wake_;
+  os::OwnedWake wake_;
 };
 
 }  // namespace shell

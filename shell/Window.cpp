@@ -47,7 +47,7 @@ struct Session {
   }
 };
 
-CheckfeedWake ToWake(serial::WakeHandle handle) {
+CheckfeedWake ToWake(os::WakeHandle handle) {
   return CheckfeedWake{.native = handle.NativeValue()};
 }
 
@@ -64,7 +64,7 @@ CheckfeedWake StartTimer(void* context, char* error, size_t errorSize) {
     return ToWake(session.timer->Wake());
   } catch (const std::exception& failure) {
     std::snprintf(error, errorSize, "%s", failure.what());
-    return ToWake(serial::WakeHandle());
+    return ToWake(os::WakeHandle());
   }
 }
 

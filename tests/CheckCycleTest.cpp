@@ -8,7 +8,8 @@
 
 #include "feeder/CheckCycle.h"
 #include "feeder/CheckFile.h"
-#include "serial/SystemError.h"
+#include "os/Error.h"
+#include "os/Text.h"
 #include "tests/Support.h"
 
 namespace {
@@ -20,7 +21,7 @@ namespace fs = std::filesystem;
 // The system's words for a file that is not there, whatever the system.
 std::string MissingFileReason() {
   const feeder::CheckFile probe("checkfeed-no-such-file.txt");
-  return serial::ErrorText(probe.OpenError());
+  return os::ErrorText(probe.OpenError());
 }
 
 // An error that means the device went away, on either system (Linux's EIO).
@@ -155,7 +156,7 @@ TEST_F(CheckCycleTest, ADeviceThatGoesAwayFailsEachSendingTickAndIsKeptWithoutRe
   WriteCheckFiles();
   EXPECT_EQ(Tick(), "file 1\r\n");
   device_.FailWrites(kGone, true);
-  const std::string reason = serial::ErrorText(kGone);
+  const std::string reason = os::ErrorText(kGone);
   for (int n = 2; n <= 3; ++n) {
     try {
       cycle_.TimerTimer();
@@ -194,7 +195,7 @@ TEST_F(CheckCycleTest, WithReconnectALostPortIsLetGoAndTakenBackWithItsSettings)
   device_.FailWrites(kGone, true);
   device_.refuse = "No such file or directory";
   EXPECT_EQ(FailingTick(),
-            "Port \"COM7\" lost: " + serial::ErrorText(kGone) + "; reopening when it comes back");
+            "Port \"COM7\" lost: " + os::ErrorText(kGone) + "; reopening when it comes back");
   EXPECT_EQ(link_.PortHandle(), nullptr);
   EXPECT_EQ(device_.openPorts, 0);
   const std::size_t attempts = device_.attempts.size();

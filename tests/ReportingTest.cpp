@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/SystemError.h"
+#include "os/Error.h"
+#include "os/Text.h"
 #include "shell/Events.h"
 #include "shell/FailureLog.h"
 #include "shell/FailureTally.h"
@@ -236,7 +237,7 @@ class FeedTest : public ::testing::Test {
 
 TEST_F(FeedTest, APortNotThereIsToldInTheBoxWithThePortsThatAreAndItsReturnTakesItOff) {
   device_.refuse = "The system cannot find the file specified";
-  shell::Feed feed(options_, timer_, serial::WakeHandle(), reporter_, device_.Opener(),
+  shell::Feed feed(options_, timer_, os::WakeHandle(), reporter_, device_.Opener(),
                    [this] { return ports_; });
   const std::string cannot =
       "Cannot open port \"COM1\": The system cannot find the file specified; trying again at "
@@ -273,7 +274,7 @@ TEST_F(FeedTest, APortNotThereIsToldInTheBoxWithThePortsThatAreAndItsReturnTakes
   EXPECT_EQ(feed.Tick(),
             (std::vector<shell::BoxNotice>{{.worked = false,
                                             .subject = "COM1",
-                                            .text = "Port \"COM1\" lost: " + serial::ErrorText(5) +
+                                            .text = "Port \"COM1\" lost: " + os::ErrorText(5) +
                                                     "; reopening when it comes back"}}));
   device_.Heal();
   device_.refuse.clear();

@@ -74,7 +74,7 @@ class StandInPort final : public serial::NativePort {
 };
 
 serial::SerialLink::Opener StandInDevice::Opener() {
-  return [this](const serial::PortOptions& options, serial::WakeHandle) {
+  return [this](const serial::PortOptions& options, os::WakeHandle) {
     attempts.push_back(options);
     if (!refuse.empty()) {
       return serial::OpenedPort::Refused(refusedAs, refuse);

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "serial/win32/Text.h"
+#include "os/Text.h"
 
 namespace feeder {
 namespace {
@@ -18,7 +18,7 @@ const auto kNone = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
 // Read-only, by its UTF-16 name, and shared: an editor may hold the file open. ReadFile gives the
 // bytes as stored: no text mode, so CR LF stays CR LF and 0x1A ends nothing.
 CheckFile::CheckFile(const std::string& name) : native_(kNone) {
-  const std::wstring path = serial::Widen(name);
+  const std::wstring path = os::Widen(name);
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

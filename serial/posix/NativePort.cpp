@@ -16,10 +16,10 @@
 #include <charconv>
 #include <utility>
 
-#include "serial/SystemError.h"
+#include "os/Error.h"
+#include "os/Text.h"
 #include "serial/posix/Descriptor.h"
 #include "serial/posix/LockFile.h"
-#include "serial/posix/Poll.h"
 #include "serial/posix/Speed.h"
 #include "serial/posix/Termios.h"
 
@@ -69,22 +69,22 @@ void SetModemLines(int fd, const LineSettings& settings) {
 std::string Configure(int fd, const PortOptions& options) {
   termios current{};
   if (::tcgetattr(fd, &current) != 0) {
-    return "cannot read its settings: " + ErrorText(errno);
+    return "cannot read its settings: " + os::ErrorText(errno);
   }
   const termios wanted = ToTermios(current, options.line, options.timeouts);
   // tcsetattr reports success when any one change was applied, so only the read-back counts.
   if (::tcsetattr(fd, TCSANOW, &wanted) != 0) {
-    return "cannot apply its settings: " + ErrorText(errno);
+    return "cannot apply its settings: " + os::ErrorText(errno);
   }
   const unsigned baudRate = options.line.baudRate;
   if (!IsStandardSpeed(baudRate)) {
     if (const int error = SetOtherSpeed(fd, baudRate); error != 0) {
-      return "speed " + std::to_string(baudRate) + ": " + ErrorText(error);
+      return "speed " + std::to_string(baudRate) + ": " + os::ErrorText(error);
     }
   }
   termios actual{};
   if (::tcgetattr(fd, &actual) != 0) {
-    return "cannot read its settings back: " + ErrorText(errno);
+    return "cannot read its settings back: " + os::ErrorText(errno);
   }
   Mismatch mismatch;
   // The driver rounds a speed it cannot make exactly to the nearest one it can.
@@ -97,7 +97,7 @@ std::string Configure(int fd, const PortOptions& options) {
 
 class PosixPort final : public NativePort {
  public:
-  PosixPort(Descriptor fd, LockFile lock, WakeHandle cancel, const LineSettings& line)
+  PosixPort(Descriptor fd, LockFile lock, os::WakeHandle cancel, const LineSettings& line)
       : fd_(std::move(fd)),
         lock_(std::move(lock)),
         cancel_(cancel),
@@ -152,12 +152,10 @@ class PosixPort final : public NativePort {
 
   // Waits until the device can take more bytes. False when cancelled.
   bool WaitWritable() {
-    std::array<pollfd, 2> fds{{{.fd = fd_.Get(), .events = POLLOUT, .revents = 0},
-                               {.fd = cancel_ ? static_cast<int>(cancel_.NativeValue()) : -1,
-                                .events = POLLIN,
-                                .revents = 0}}};
-    PollFor(fds, std::nullopt);
-    return (fds[1].revents & POLLIN) == 0;
+    const std::array<os::Waited, 2> waited{
+        {{.handle = os::WakeOf(fd_.Get()), .ready = os::Waited::For::Writing},
+         {.handle = cancel_, .ready = os::Waited::For::Reading}}};
+    return os::WaitForAny(waited) != 1U;
   }
 
   // Waits until the driver's queue is on the wire. Returns an errno value, or -1 when cancelled.
@@ -168,7 +166,7 @@ class PosixPort final : public NativePort {
     while (::ioctl(fd_.Get(), TIOCOUTQ, &queued) == 0 && queued > 0) {
       const auto needed = static_cast<unsigned>(queued) * 1000U / bytesPerSecond_;
       const auto pause = std::chrono::milliseconds(std::clamp(needed, 1U, 100U));
-      if (WaitForAny(std::span(&cancel_, 1), Clock::now() + pause)) {
+      if (os::WaitForAny(std::span(&cancel_, 1), os::Clock::now() + pause)) {
         return -1;
       }
     }
@@ -182,14 +180,14 @@ class PosixPort final : public NativePort {
 
   Descriptor fd_;
   LockFile lock_;
-  WakeHandle cancel_;
+  os::WakeHandle cancel_;
   unsigned bytesPerSecond_;
   bool unsent_ = false;  // a write was cut short: what the driver still holds is not wanted
 };
 
 }  // namespace
 
-OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
+OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
   const std::string& device = options.device;
 
   // Lock device file. It comes before open(): every open of a tty raises DTR and RTS, even on a
@@ -205,7 +203,7 @@ OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
   Descriptor fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) {
     const int error = errno;
-    return OpenedPort::Refused(OpenProblem(error), ErrorText(error));
+    return OpenedPort::Refused(OpenProblem(error), os::ErrorText(error));
   }
   if (!::isatty(fd.Get())) {
     return OpenedPort::Refused(PortProblem::NotSerial, "not a terminal device");

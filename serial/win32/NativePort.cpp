@@ -12,10 +12,10 @@
 #include <charconv>
 #include <utility>
 
-#include "serial/SystemError.h"
+#include "os/Error.h"
+#include "os/Text.h"
+#include "os/Wait.h"
 #include "serial/win32/Dcb.h"
-#include "serial/win32/Text.h"
-#include "serial/win32/Timer.h"
 
 namespace serial {
 namespace {
@@ -25,7 +25,7 @@ constexpr const char* kDevicePrefix = R"(\\.\)";
 
 // The name CreateFileW opens: ports from COM10 on open only as \\.\COMn, so every name does.
 std::wstring DevicePath(const std::string& device) {
-  return Widen(device.starts_with(kDevicePrefix) ? device : kDevicePrefix + device);
+  return os::Widen(device.starts_with(kDevicePrefix) ? device : kDevicePrefix + device);
 }
 
 // Sets DTR and RTS as the settings want them, unless the driver drives RTS itself. Returns false
@@ -43,7 +43,7 @@ bool SetModemLines(HANDLE port, const DCB& dcb) {
 
 class WindowsPort final : public NativePort {
  public:
-  WindowsPort(HANDLE port, HANDLE written, WakeHandle cancel)
+  WindowsPort(HANDLE port, HANDLE written, os::WakeHandle cancel)
       : port_(port), written_(written), cancel_(cancel) {}
 
   ~WindowsPort() override {
@@ -79,8 +79,8 @@ class WindowsPort final : public NativePort {
         result.gone = true;
         return false;
       }
-      const std::array<WakeHandle, 2> handles{ToWake(written_), cancel_};
-      if (WaitForAny(handles) == 1U) {
+      const std::array<os::WakeHandle, 2> handles{os::WakeOf(written_), cancel_};
+      if (os::WaitForAny(handles) == 1U) {
         CancelIoEx(port_, &overlapped);
         GetOverlappedResult(port_, &overlapped, &count, TRUE);
         result.written += count;
@@ -107,13 +107,13 @@ class WindowsPort final : public NativePort {
 
   HANDLE port_;
   HANDLE written_;  // signalled when a write finishes
-  WakeHandle cancel_;
+  os::WakeHandle cancel_;
   bool unsent_ = false;
 };
 
 }  // namespace
 
-OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
+OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
   HANDLE port = CreateFileW(DevicePath(options.device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
@@ -121,13 +121,13 @@ OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
     switch (error) {
       case ERROR_FILE_NOT_FOUND:
       case ERROR_PATH_NOT_FOUND:
-        return OpenedPort::Refused(PortProblem::Absent, ErrorText(error));
+        return OpenedPort::Refused(PortProblem::Absent, os::ErrorText(error));
       case ERROR_ACCESS_DENIED:
         // Share mode 0: another program holding the port is refused as access denied.
         return OpenedPort::Refused(PortProblem::Busy,
-                                   "in use by another program (" + ErrorText(error) + ")");
+                                   "in use by another program (" + os::ErrorText(error) + ")");
       default:
-        return OpenedPort::Refused(PortProblem::Other, ErrorText(error));
+        return OpenedPort::Refused(PortProblem::Other, os::ErrorText(error));
     }
   }
   // A name that is not a serial port answers no serial request; nor, under Wine, does a port
@@ -136,13 +136,13 @@ OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
   current.DCBlength = sizeof current;
   if (!GetCommState(port, &current)) {
     const std::string why =
-        "not a serial port (" + ErrorText(static_cast<int>(GetLastError())) + ")";
+        "not a serial port (" + os::ErrorText(static_cast<int>(GetLastError())) + ")";
     CloseHandle(port);
     return OpenedPort::Refused(PortProblem::NotSerial, why);
   }
   HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (written == nullptr) {
-    const std::string why = ErrorText(static_cast<int>(GetLastError()));
+    const std::string why = os::ErrorText(static_cast<int>(GetLastError()));
     CloseHandle(port);
     return OpenedPort::Refused(PortProblem::Other, why);
   }
@@ -151,7 +151,7 @@ OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
   DCB wanted = ToDcb(options.line);
   Mismatch mismatch;
   if (!SetCommState(port, &wanted)) {
-    mismatch.Item("cannot apply its settings: " + ErrorText(static_cast<int>(GetLastError())));
+    mismatch.Item("cannot apply its settings: " + os::ErrorText(static_cast<int>(GetLastError())));
   }
   COMMTIMEOUTS timeouts = ToCommTimeouts(options.timeouts);
   SetCommTimeouts(port, &timeouts);
@@ -161,7 +161,8 @@ OpenedPort OpenNativePort(const PortOptions& options, WakeHandle cancel) {
   DCB actual{};
   actual.DCBlength = sizeof actual;
   if (!GetCommState(port, &actual)) {
-    mismatch.Item("cannot read its settings back: " + ErrorText(static_cast<int>(GetLastError())));
+    mismatch.Item("cannot read its settings back: " +
+                  os::ErrorText(static_cast<int>(GetLastError())));
   } else {
     DescribeMismatch(wanted, actual, modemLines, mismatch);
   }

@@ -14,8 +14,8 @@
 #include <charconv>
 #include <map>
 
+#include "os/Text.h"
 #include "serial/Port.h"
-#include "serial/win32/Text.h"
 
 namespace serial {
 namespace {
@@ -60,7 +60,7 @@ std::map<std::string, std::string> FriendlyNames() {
     auto size = static_cast<DWORD>(sizeof port - sizeof(wchar_t));
     if (RegQueryValueExW(key, L"PortName", nullptr, nullptr, reinterpret_cast<BYTE*>(port.data()),
                          &size) == ERROR_SUCCESS) {
-      names[Narrow(port.data())] = Narrow(friendly.data());
+      names[os::Narrow(port.data())] = os::Narrow(friendly.data());
     }
     RegCloseKey(key);
   }
@@ -93,7 +93,7 @@ std::vector<ListedPort> ListPorts() {
     if (valueName.empty()) {
       break;
     }
-    const std::string name = Narrow(data);
+    const std::string name = os::Narrow(data);
     const auto found = friendly.find(name);
     // A name that is not COMn opens by its device name, as --port takes it.
     ports.push_back({ComNumber(name) == ~0U ? R"(\\.\)" + name : name,

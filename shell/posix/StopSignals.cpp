@@ -23,7 +23,7 @@ StopSignals::StopSignals() {
   if (fd < 0) {
     throw std::system_error(errno, std::generic_category(), "Cannot watch stop signals");
   }
-  wake_.Reset(serial::WakeHandle(fd));
+  wake_.Reset(os::WakeHandle(fd));
   // A stray user signal must not end a feed; a hung-up port reports EIO, not SIGPIPE.
   ::signal(SIGUSR1, SIG_IGN);
   ::signal(SIGUSR2, SIG_IGN);

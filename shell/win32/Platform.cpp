@@ -5,8 +5,8 @@
 #include <io.h>
 #include <shellapi.h>
 
-#include "serial/SystemError.h"
-#include "serial/win32/Text.h"
+#include "os/Error.h"
+#include "os/Text.h"
 
 namespace shell {
 
@@ -17,17 +17,17 @@ std::vector<std::string> Arguments(int /*argc*/, char** /*argv*/) {
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::string> arguments;
   for (int i = 1; i < count; ++i) {
-    arguments.push_back(serial::Narrow(wide[i]));
+    arguments.push_back(os::Narrow(wide[i]));
   }
   LocalFree(wide);
   return arguments;
 }
 
 std::string DirectoryProblem(const std::string& dir) {
-  const std::wstring path = serial::Widen(dir);
+  const std::wstring path = os::Widen(dir);
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return serial::ErrorText(static_cast<int>(GetLastError()));
+    return os::ErrorText(static_cast<int>(GetLastError()));
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     return "not a directory";
@@ -36,15 +36,15 @@ std::string DirectoryProblem(const std::string& dir) {
   WIN32_FIND_DATAW found{};
   HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
-    return serial::ErrorText(static_cast<int>(GetLastError()));
+    return os::ErrorText(static_cast<int>(GetLastError()));
   }
   FindClose(search);
   return {};
 }
 
 std::string ChangeDirectory(const std::string& dir) {
-  if (!SetCurrentDirectoryW(serial::Widen(dir).c_str())) {
-    return serial::ErrorText(static_cast<int>(GetLastError()));
+  if (!SetCurrentDirectoryW(os::Widen(dir).c_str())) {
+    return os::ErrorText(static_cast<int>(GetLastError()));
   }
   return {};
 }
@@ -68,7 +68,7 @@ void WriteOut(std::FILE* out, const std::string& text) {
   if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
     // A console shows UTF-16 whatever its code page.
     std::fflush(out);
-    const std::wstring wide = serial::Widen(text);
+    const std::wstring wide = os::Widen(text);
     DWORD written = 0;
     WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     return;
@@ -109,7 +109,7 @@ void ShowText(std::FILE* out, const std::string& title, const std::string& text,
   while (!lines.empty() && lines.back() == '\n') {
     lines.pop_back();
   }
-  MessageBoxW(nullptr, serial::Widen(lines).c_str(), serial::Widen(title).c_str(),
+  MessageBoxW(nullptr, os::Widen(lines).c_str(), os::Widen(title).c_str(),
               MB_OK | static_cast<UINT>(error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
@@ -117,11 +117,11 @@ std::string AppendFile::Open(const std::string& path) {
   Close();
   // Appended to, and shared for reading and writing so that a reader can follow it and another
   // program may append too; FILE_APPEND_DATA makes each write go to the end.
-  HANDLE file = CreateFileW(serial::Widen(path).c_str(), FILE_APPEND_DATA,
+  HANDLE file = CreateFileW(os::Widen(path).c_str(), FILE_APPEND_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    return serial::ErrorText(static_cast<int>(GetLastError()));
+    return os::ErrorText(static_cast<int>(GetLastError()));
   }
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "serial/win32/Timer.h"
+#include "os/Wait.h"
 
 namespace shell {
 namespace {
@@ -70,7 +70,7 @@ StopSignals::StopSignals() {
   if (event == nullptr) {
     throw std::runtime_error("Cannot create an event for stop requests");
   }
-  wake_.Reset(serial::ToWake(event));
+  wake_.Reset(os::WakeOf(event));
   Requested = event;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   if (HANDLE listener = CreateThread(nullptr, 0, ListenForEndOfSession, nullptr, 0, nullptr)) {
@@ -83,7 +83,7 @@ StopSignals::~StopSignals() {
 }
 
 bool StopSignals::Take() {
-  HANDLE event = serial::ToHandle(wake_.Get());
+  HANDLE event = os::NativeOf<HANDLE>(wake_.Get());
   if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) {
     return false;
   }

@@ -390,7 +390,7 @@ TEST_F(SerialPortTest, PacedBytesArriveOnceAndInOrderAndSignalsCutNoGapShort) {
 }
 
 TEST_F(SerialPortTest, ACancelRequestEndsABlockedWrite) {
-  serial::WakeEvent cancel;
+  os::WakeEvent cancel;
   ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}, cancel.Handle()), "");
   // Nobody reads the master, so the write blocks once the pty is full.
   std::thread stopper([&] {

@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "feeder/CheckCycle.h"
+#include "os/Error.h"
+#include "os/Text.h"
 #include "serial/Port.h"
-#include "serial/SystemError.h"
 #include "serial/win32/Dcb.h"
 #include "shell/CommandLine.h"
 #include "shell/Platform.h"
@@ -144,10 +145,10 @@ TEST(CheckFileTest, FilesAreReadAsBytesByTheirUtf16Names) {
     ADD_FAILURE() << "a missing file was read";
   } catch (const feeder::TickFailure& failure) {
     EXPECT_EQ(std::string(failure.what()),
-              "Cannot open file \"check3.txt\": " + serial::ErrorText(ERROR_FILE_NOT_FOUND));
+              "Cannot open file \"check3.txt\": " + os::ErrorText(ERROR_FILE_NOT_FOUND));
   }
   // Windows' own words, as one clause of a sentence of ours: no full stop, no line end.
-  const std::string reason = serial::ErrorText(ERROR_FILE_NOT_FOUND);
+  const std::string reason = os::ErrorText(ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(reason.empty());
   EXPECT_EQ(reason.find_first_of(".\r\n"), std::string::npos) << reason;
 }

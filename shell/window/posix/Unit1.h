@@ -1,7 +1,7 @@
 #pragma once
 
-// The main window: empty, titled "Form1". It owns the timer and carries the three events (show,
-// tick, close) to the program through its hooks; the program's state lives behind them.
+// The main window on Linux, in Qt: empty, titled "Form1". It owns the timer's notifier and carries
+// the three events (show, tick, close) to the window core; the program lives behind its hooks.
 
 #include <QCloseEvent>
 #include <QShowEvent>
@@ -9,10 +9,14 @@
 #include <QWidget>
 
 #include "shell/WindowModule.h"
-#include "shell/window/FailureBox.h"
+#include "shell/window/WindowCore.h"
+#include "shell/window/posix/FailureBox.h"
 
 class TForm1 final : public QWidget {
   Q_OBJECT
+
+  // First, as the timer below is started by it.
+  window::WindowCore core_;
 
  public:
   // The timer starts here, so the first tick comes one period after the window is created.
@@ -36,12 +40,9 @@ class TForm1 final : public QWidget {
   void StopRequested();
   void KeepOuterGeometry();
 
-  const CheckfeedWindowHooks& hooks_;
   QSocketNotifier stopNotifier_;
   shell::FailureBox failures_;
   QSize frameMargins_{0, 0};
-  bool shown_ = false;
-  bool closed_ = false;
 };
 
 // The one window of the program, while it exists.

@@ -1,13 +1,14 @@
 #pragma once
 
-// The main window on Windows: empty, titled "Form1". It owns the timer and carries the three
-// events (show, tick, close) to the program through its hooks; the program's state lives behind
-// them.
+// The main window on Windows, in plain Win32: empty, titled "Form1". It owns the waits for the
+// timer and the stop requests and carries the three events (show, tick, close) to the window
+// core; the program lives behind its hooks.
 
 #include <windows.h>
 
 #include "shell/WindowModule.h"
-#include "shell/win32/window/FailureBox.h"
+#include "shell/window/WindowCore.h"
+#include "shell/window/win32/FailureBox.h"
 
 class TForm1 {
  public:
@@ -43,7 +44,7 @@ class TForm1 {
   static void CALLBACK OnStop(void* context, BOOLEAN timedOut);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
-  const CheckfeedWindowHooks& hooks_;
+  window::WindowCore core_;
   HWND window_;
   shell::FailureBox failures_;
   // Ticks and stop requests come from waits on other threads as messages, so they keep coming
@@ -51,8 +52,6 @@ class TForm1 {
   HANDLE timerWait_ = nullptr;
   HANDLE stopWait_ = nullptr;
   LONG tickPosted_ = 0;  // a tick message is on its way: one at a time, never a burst
-  bool shown_ = false;
-  bool closed_ = false;
 };
 
 // The one window of the program, while it exists.

@@ -1,15 +1,14 @@
-#include "shell/win32/window/Unit1.h"
+#include "shell/window/win32/Unit1.h"
 
-#include <array>
 #include <stdexcept>
+
+#include "os/Text.h"
 
 TForm1* Form1 = nullptr;
 
 namespace {
 
 constexpr const wchar_t* kClass = L"TForm1";
-// Outer size and place, frame included.
-constexpr RECT kFrame{601, 271, 601 + 353, 271 + 147};
 constexpr UINT kTick = WM_APP + 1;
 constexpr UINT kStop = WM_APP + 2;
 
@@ -33,9 +32,10 @@ TForm1* TForm1::Create(const CheckfeedWindowHooks& hooks) {
   if (registered == 0) {
     return nullptr;
   }
-  HWND window = CreateWindowExW(0, kClass, L"Form1", WS_OVERLAPPEDWINDOW, kFrame.left, kFrame.top,
-                                kFrame.right - kFrame.left, kFrame.bottom - kFrame.top, nullptr,
-                                nullptr, GetModuleHandleW(nullptr), nullptr);
+  // The outer size and place, frame included.
+  HWND window = CreateWindowExW(0, kClass, os::Widen(window::kTitle).c_str(), WS_OVERLAPPEDWINDOW,
+                                window::kLeft, window::kTop, window::kWidth, window::kHeight,
+                                nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (window == nullptr) {
     return nullptr;
   }
@@ -45,9 +45,7 @@ TForm1* TForm1::Create(const CheckfeedWindowHooks& hooks) {
 }
 
 TForm1::TForm1(const CheckfeedWindowHooks& hooks, HWND window)
-    : hooks_(hooks),
-      window_(window),
-      failures_(window, [&hooks] { hooks.dismissed(hooks.context); }) {}
+    : core_(hooks), window_(window), failures_(window, [this] { core_.Dismissed(); }) {}
 
 TForm1::~TForm1() {
   for (HANDLE wait : {timerWait_, stopWait_}) {
@@ -63,15 +61,10 @@ TForm1::~TForm1() {
 }
 
 void TForm1::StartTimer() {
-  std::array<char, 256> error{};
-  const CheckfeedWake timer = hooks_.start_timer(hooks_.context, error.data(), error.size());
-  if (timer.native < 0) {
-    throw std::runtime_error(error.data());
-  }
-  Timer = ToHandle(timer);
+  Timer = ToHandle(core_.StartTimer());
   if (!RegisterWaitForSingleObject(&timerWait_, Timer, OnTimer, this, INFINITE,
                                    WT_EXECUTEINWAITTHREAD) ||
-      !RegisterWaitForSingleObject(&stopWait_, ToHandle(hooks_.stop), OnStop, this, INFINITE,
+      !RegisterWaitForSingleObject(&stopWait_, ToHandle(core_.StopWake()), OnStop, this, INFINITE,
                                    WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
     throw std::runtime_error("Cannot wait for the timer");
   }
@@ -93,10 +86,7 @@ void CALLBACK TForm1::OnStop(void* context, BOOLEAN /*timedOut*/) {
 void TForm1::Show() {
   ShowWindow(window_, SW_SHOWNORMAL);
   UpdateWindow(window_);
-  if (!shown_) {
-    shown_ = true;
-    FormShow();
-  }
+  FormShow();
 }
 
 void TForm1::Close() {
@@ -104,20 +94,23 @@ void TForm1::Close() {
 }
 
 void TForm1::FormShow() {
-  if (const CheckfeedBox* box = hooks_.show(hooks_.context); box != nullptr) {
+  if (const CheckfeedBox* box = core_.Shown(); box != nullptr) {
     failures_.Show(*box);
   }
 }
 
 void TForm1::TimerTimer() {
   InterlockedExchange(&tickPosted_, 0);
-  if (const CheckfeedBox* box = hooks_.tick(hooks_.context); box != nullptr) {
+  if (const CheckfeedBox* box = core_.Tick(); box != nullptr) {
     failures_.Show(*box);
   }
 }
 
 void TForm1::FormClose() {
-  hooks_.close(hooks_.context);
+  if (core_.Closing()) {
+    failures_.Dismiss();
+    DestroyWindow(window_);
+  }
 }
 
 LRESULT CALLBACK TForm1::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -133,18 +126,13 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case kStop:
       // A stop request closes the window even with the box open, as Ctrl+C would.
-      if (hooks_.take_stop(hooks_.context) != 0) {
+      if (core_.StopRequested()) {
         failures_.Dismiss();
         Close();
       }
       return 0;
     case WM_CLOSE:
-      if (!closed_) {
-        closed_ = true;
-        failures_.Dismiss();
-        FormClose();
-        DestroyWindow(window_);
-      }
+      FormClose();
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);

@@ -1,8 +1,8 @@
-#include "shell/win32/window/FailureBox.h"
+#include "shell/window/win32/FailureBox.h"
 
 #include <algorithm>
 
-#include "serial/win32/Text.h"
+#include "os/Text.h"
 
 namespace shell {
 namespace {
@@ -86,8 +86,8 @@ void FailureBox::Update(const CheckfeedBox& content) {
   for (const char* c = content.text; *c != '\0'; ++c) {
     lines += *c == '\n' ? std::string("\r\n") : std::string(1, *c);
   }
-  const std::wstring text = serial::Widen(lines);
-  SetWindowTextW(box_, serial::Widen(content.title).c_str());
+  const std::wstring text = os::Widen(lines);
+  SetWindowTextW(box_, os::Widen(content.title).c_str());
   SetWindowTextW(text_, text.c_str());
 
   // Laid out as Windows lays out its own message box: the icon, the text beside it, the button

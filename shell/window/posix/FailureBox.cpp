@@ -1,4 +1,4 @@
-#include "shell/window/FailureBox.h"
+#include "shell/window/posix/FailureBox.h"
 
 namespace shell {
 

@@ -1,12 +1,12 @@
-#include "serial/SystemError.h"
+#include "os/Error.h"
 
 #include <windows.h>
 
 #include <array>
 
-#include "serial/win32/Text.h"
+#include "os/Text.h"
 
-namespace serial {
+namespace os {
 
 std::string ErrorText(int error) {
   // In English where Windows has it, as the rest of every message is; else in the user's language.
@@ -29,4 +29,4 @@ std::string ErrorText(int error) {
   return message.empty() ? "error " + std::to_string(code) : Narrow(message);
 }
 
-}  // namespace serial
+}  // namespace os

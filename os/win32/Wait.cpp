@@ -1,3 +1,6 @@
+// Waiting on Windows: WaitForMultipleObjects, the deadline on a waitable timer of the thread's
+// own, set again for each wait.
+
 #include <windows.h>
 // After windows.h, which it needs.
 #include <mmsystem.h>
@@ -7,10 +10,10 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "serial/Wait.h"
-#include "serial/win32/Timer.h"
+#include "os/Wait.h"
+#include "os/win32/Precise.h"
 
-namespace serial {
+namespace os {
 namespace {
 
 // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, which headers for Windows 7 do not name.
@@ -18,6 +21,16 @@ constexpr DWORD kHighResolution = 0x00000002;
 
 [[noreturn]] void Fail(const char* what) {
   throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), what);
+}
+
+// The deadlines of this thread's waits.
+HANDLE DeadlineTimer() {
+  struct Owned {
+    HANDLE timer = CreatePreciseTimer();
+    ~Owned() { CloseHandle(timer); }
+  };
+  thread_local const Owned timer;
+  return timer.timer;
 }
 
 }  // namespace
@@ -50,7 +63,7 @@ void SetPreciseTimer(HANDLE timer, Clock::time_point due, long period) {
 
 void OwnedWake::Reset(WakeHandle handle) {
   if (handle_) {
-    CloseHandle(ToHandle(handle_));
+    CloseHandle(NativeOf<HANDLE>(handle_));
   }
   handle_ = handle;
 }
@@ -60,50 +73,45 @@ WakeEvent::WakeEvent() {
   if (event == nullptr) {
     Fail("Cannot create an event");
   }
-  owned_.Reset(ToWake(event));
+  owned_.Reset(WakeOf(event));
 }
 
 void WakeEvent::Raise() {
-  SetEvent(ToHandle(Handle()));
+  SetEvent(NativeOf<HANDLE>(Handle()));
 }
 
 void WakeEvent::Clear() {
-  ResetEvent(ToHandle(Handle()));
+  ResetEvent(NativeOf<HANDLE>(Handle()));
 }
 
-std::optional<std::size_t> WaitForAny(std::span<const WakeHandle> handles,
+std::optional<std::size_t> WaitForAny(std::span<const Waited> waited,
                                       std::optional<Clock::time_point> deadline) {
-  std::array<HANDLE, 5> waited{};
-  std::array<std::size_t, 5> index{};
-  if (handles.size() >= waited.size()) {
+  std::array<HANDLE, 8> handles{};
+  std::array<std::size_t, 8> index{};
+  if (waited.size() + 1 > handles.size()) {
     throw std::invalid_argument("too many handles to wait for");
   }
   DWORD count = 0;
-  for (std::size_t i = 0; i < handles.size(); ++i) {
-    if (handles[i]) {
+  for (std::size_t i = 0; i < waited.size(); ++i) {
+    if (waited[i].handle) {
       index[count] = i;
-      waited[count++] = ToHandle(handles[i]);
+      handles[count++] = NativeOf<HANDLE>(waited[i].handle);
     }
   }
   if (!deadline && count == 0) {
     throw std::invalid_argument("a wait for nothing would never end");
   }
-  // The deadline is a timer of its own, so the wait is not held to the 1 ms of its time-out.
-  OwnedWake timer;
-  if (deadline && *deadline > Clock::now()) {
-    timer.Reset(ToWake(CreatePreciseTimer()));
-    waited[count] = ToHandle(timer.Get());
-  }
   for (;;) {
-    const bool timed = timer && *deadline > Clock::now();
+    // A time-out keeps to whole milliseconds; the timer does not.
+    const bool timed = deadline && *deadline > Clock::now();
     if (timed) {
-      SetPreciseTimer(ToHandle(timer.Get()), *deadline, 0);
+      handles[count] = DeadlineTimer();
+      SetPreciseTimer(handles[count], *deadline, 0);
     }
     const DWORD waiting = count + (timed ? 1 : 0);
-    const DWORD timeout = deadline && !timed ? 0 : INFINITE;
-    const DWORD result = waiting == 0
-                             ? WAIT_TIMEOUT
-                             : WaitForMultipleObjects(waiting, waited.data(), FALSE, timeout);
+    const DWORD result = waiting == 0 ? WAIT_TIMEOUT
+                                      : WaitForMultipleObjects(waiting, handles.data(), FALSE,
+                                                               deadline && !timed ? 0 : INFINITE);
     if (result == WAIT_FAILED) {
       Fail("Cannot wait");
     }
@@ -118,4 +126,15 @@ std::optional<std::size_t> WaitForAny(std::span<const WakeHandle> handles,
   }
 }
 
-}  // namespace serial
+std::optional<std::size_t> WaitForAny(std::span<const WakeHandle> handles,
+                                      std::optional<Clock::time_point> deadline) {
+  std::array<Waited, 7> waited{};
+  if (handles.size() > waited.size()) {
+    throw std::invalid_argument("too many handles to wait for");
+  }
+  std::transform(handles.begin(), handles.end(), waited.begin(),
+                 [](WakeHandle handle) { return Waited{.handle = handle}; });
+  return WaitForAny(std::span(waited).first(handles.size()), deadline);
+}
+
+}  // namespace os

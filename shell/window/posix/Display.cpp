@@ -1,4 +1,4 @@
-#include "shell/window/Display.h"
+#include "shell/window/posix/Display.h"
 
 #include <xcb/xcb.h>
 

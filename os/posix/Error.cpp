@@ -1,11 +1,11 @@
-#include "serial/SystemError.h"
+#include "os/Error.h"
 
 #include <cstring>
 
-namespace serial {
+namespace os {
 
 std::string ErrorText(int error) {
   return std::strerror(error);
 }
 
-}  // namespace serial
+}  // namespace os

@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "os/Text.h"
+#include "os/Wait.h"
+#include "shell/TickTimer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(TickTimerTest, TicksMissedWhileBusyComeAsOneTickAndTheGridHolds) {
+  // Periods long against a busy machine's scheduling delays (a few milliseconds): each check
+  // below runs well within one period of the one before.
+  constexpr auto kPeriod = 100ms;
+  shell::TickTimer timer(kPeriod);
+  const auto created = shell::Clock::now();
+  EXPECT_FALSE(timer.TakeTick());  // nothing due yet
+
+  std::this_thread::sleep_for(3 * kPeriod + kPeriod / 2);  // busy through three periods
+  ASSERT_TRUE(timer.TakeTick());
+  EXPECT_FALSE(timer.TakeTick());  // one tick, not a burst
+  const auto due = timer.Due();
+  EXPECT_LE(due, shell::Clock::now());
+  EXPECT_GT(due, created + 2 * kPeriod);  // the latest point of the grid that passed, not the first
+
+  // Later ticks stay on the grid, however late this one ran: whole periods after it.
+  ASSERT_TRUE(os::WaitUntil(due + kPeriod + kPeriod / 4, os::WakeHandle()));
+  ASSERT_TRUE(timer.TakeTick());
+  EXPECT_GE(timer.Due() - due, kPeriod);
+  EXPECT_EQ((timer.Due() - due) % kPeriod, shell::Clock::duration::zero());
+}
+
+TEST(TickTimerTest, AWaitEndsEarlyWhenStopIsRequested) {
+  os::WakeEvent stop;
+  EXPECT_TRUE(os::WaitUntil(shell::Clock::now() + 5ms, stop.Handle()));
+
+  stop.Raise();
+  EXPECT_FALSE(os::WaitUntil(shell::Clock::now() + 60s, stop.Handle()));
+}
+
+TEST(TextTest, TheSystemsWideTextAndUtf8RoundTripAndWhatIsNotTextIsReplaced) {
+  const std::string text =
+      "Pr\xC3\xBC"
+      "fstand \xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x98\x80";
+  const std::wstring wide = os::Widen(text);
+  // 14 characters; the last is outside the first plane: two UTF-16 units on Windows.
+  EXPECT_EQ(wide.size(), sizeof(wchar_t) == 2 ? 15U : 14U);
+  EXPECT_EQ(wide[2], L'\u00FC');
+  EXPECT_EQ(os::Narrow(wide), text);
+  // A stray byte, a cut-off sequence, an overlong form, a lone surrogate: each is a U+FFFD.
+  const std::string replaced = "\xEF\xBF\xBD";
+  EXPECT_EQ(os::Narrow(os::Widen("a\xFF"
+                                 "b")),
+            "a" + replaced + "b");
+  EXPECT_EQ(os::Narrow(os::Widen("c\xE6\x9D")), "c" + replaced + replaced);
+  EXPECT_EQ(os::Narrow(os::Widen("\xC0\xAF")), replaced + replaced);
+  EXPECT_EQ(os::Narrow(std::wstring{L'x', static_cast<wchar_t>(0xD800), L'y'}),
+            "x" + replaced + "y");
+  EXPECT_EQ(os::Widen(""), L"");
+}
+
+}  // namespace
