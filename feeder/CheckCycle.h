@@ -20,6 +20,9 @@ namespace feeder {
 inline constexpr std::int32_t FilesPerRotation = 6;
 inline constexpr std::size_t SendBufferSize = 1048576;
 
+// How long the tick after the sixth file pauses, unless the program is told otherwise.
+inline constexpr std::chrono::milliseconds PauseLength{10000};
+
 // Holds the file being sent: one buffer for the program's life, never allocated per tick. Only
 // its first bytes, as many as the file has, are ever sent.
 extern std::array<std::byte, SendBufferSize> SendBuffer;
@@ -63,10 +66,9 @@ class CheckCycle {
   // ends the wait early on a stop request; tests record it.
   using Pause = std::function<void(std::chrono::milliseconds)>;
 
-  // Sends to `link`'s port; the tick after the sixth file pauses for `pauseLength` (10 s unless
-  // the program is told otherwise), by sleeping unless `pause` says otherwise.
-  explicit CheckCycle(serial::SerialLink& link,
-                      std::chrono::milliseconds pauseLength = std::chrono::milliseconds(10000),
+  // Sends to `link`'s port; the tick after the sixth file pauses for `pauseLength`, by sleeping
+  // unless `pause` says otherwise.
+  explicit CheckCycle(serial::SerialLink& link, std::chrono::milliseconds pauseLength = PauseLength,
                       Pause pause = nullptr);
 
   // One tick: advance CheckNumber; after the sixth file, pause; otherwise (after asking the port

@@ -1,9 +1,16 @@
 #pragma once
 
+// The command line: one table of options (OptionTable), from which the parser, --help, the
+// synopsis and the messages about bad values all come. Each option's name, short form, value,
+// default, range and help stand there once; the documents are checked against it.
+
 #include <chrono>
+#include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "feeder/CheckCycle.h"
 #include "serial/Port.h"
 
 namespace shell {
@@ -16,7 +23,7 @@ struct Options {
   bool verbose = false;      // a record of every tick on stdout
   std::string log;           // a file the record and the failures are appended to; "" for none
   std::chrono::milliseconds period{5000};
-  std::chrono::milliseconds pause{10000};
+  std::chrono::milliseconds pause = feeder::PauseLength;
 };
 
 struct CommandLine {
@@ -25,6 +32,32 @@ struct CommandLine {
   Options options;
   std::string error;  // for Bad: what was wrong, e.g. "unknown option --colour"
 };
+
+// One option.
+struct Option {
+  enum class Section { Options, Line };
+  std::string name;       // "--baud"
+  std::string shortName;  // "-v", or ""
+  std::string value;      // what the help calls its value ("N", "DEVICE"), or "" for none
+  std::string shown;      // how the synopsis shows the value ("8N1", "on|off"): value if ""
+  std::string help;       // what it does, for --help and the documents
+  std::string range;    // the values it takes, as the documents say them ("50 to 12000000"), or ""
+  std::string accepts;  // what it takes, for a message about a bad value
+  // The value a set of options has for it, as the help says it ("9600"): with the defaults, its
+  // default. Null when there is no default to state.
+  std::function<std::string(const Options&)> describe;
+  // Sets `options` from the value (ignored without one); false for a value it does not take.
+  std::function<bool(const std::string& value, Options& options)> apply;
+  // For --help, --version and --list-ports: what the command line does instead of running.
+  CommandLine::Action action = CommandLine::Action::Run;
+  Section section = Section::Options;
+
+  // "Default: 9600", or "" when there is none to state.
+  std::string DefaultText() const;
+};
+
+// Every option, in the order --help lists them.
+const std::vector<Option>& OptionTable();
 
 // Reads the arguments after the program's name.
 CommandLine ParseCommandLine(std::span<const char* const> arguments);

@@ -39,7 +39,7 @@ bool IsJournal(std::FILE* out);
 // fails and the feed goes on.
 void WriteOut(std::FILE* out, const std::string& text);
 
-// The lines of --help that differ: what --port takes, and how to stop the program.
+// What --help says that differs: what --port takes, and how to stop the program.
 std::string PortHelp();
 std::string StopHelp();
 

@@ -71,7 +71,7 @@ TEST(CommandLineTest, UnattendedOptionsAreOffUnlessGiven) {
 }
 
 TEST(CommandLineTest, AnythingUnknownOrIncompleteIsABadCommandLine) {
-  const std::string kPort = serial::PortDeviceAccepts();
+  const std::string kPort = std::string("give ") + serial::PortDeviceAccepts();
   const std::string kFraming =
       "give data bits 5 to 8, parity N, E, O, M or S, stop bits 1 or 2, such as 8N1 or 7E2";
   const struct {
@@ -81,10 +81,12 @@ TEST(CommandLineTest, AnythingUnknownOrIncompleteIsABadCommandLine) {
       {{"--colour"}, "unknown option --colour"},
       {{"-x"}, "unknown option -x"},
       {{"check1.txt"}, "unexpected argument \"check1.txt\""},
-      {{"--port"}, "--port needs a DEVICE"},
-      {{"--dir"}, "--dir needs a DIR"},
+      {{"--port"}, "--port needs " + std::string(serial::PortDeviceAccepts())},
+      {{"--dir"}, "--dir needs a directory"},
       {{"--dir="}, "--dir \"\": give a directory"},
-      {{"--log"}, "--log needs a FILE"},
+      {{"--log"}, "--log needs a file"},
+      {{"-v=1"}, "unknown option -v=1"},
+      {{"--help=me"}, "--help takes no value"},
       {{"--list-ports=all"}, "--list-ports takes no value"},
       {{"--reconnect=yes"}, "--reconnect takes no value"},
       {{"--baud", "49"}, "--baud \"49\": give bits per second, from 50 to 12000000"},

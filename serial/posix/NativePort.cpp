@@ -245,7 +245,7 @@ std::string PortDevice(const std::string& value) {
 }
 
 const char* PortDeviceAccepts() {
-  return "give a path such as /dev/ttyUSB0, or COMn (n from 1)";
+  return "a path such as /dev/ttyUSB0, or COMn (n from 1)";
 }
 
 }  // namespace serial

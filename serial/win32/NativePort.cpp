@@ -196,7 +196,7 @@ std::string PortDevice(const std::string& value) {
 }
 
 const char* PortDeviceAccepts() {
-  return R"(give COMn (n from 1 to 256), or a device such as \\.\CNCA0)";
+  return R"(COMn (n from 1 to 256), or a device such as \\.\CNCA0)";
 }
 
 }  // namespace serial

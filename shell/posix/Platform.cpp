@@ -61,10 +61,8 @@ void WriteOut(std::FILE* out, const std::string& text) {
 }
 
 std::string PortHelp() {
-  return R"(  --port DEVICE  the serial port: a path such as /dev/ttyUSB0 or
-                 /dev/serial/by-id/..., or COMn for /dev/ttyS<n-1>.
-                 Default: COM1, that is /dev/ttyS0.
-)";
+  return "the serial port: a path such as /dev/ttyUSB0 or /dev/serial/by-id/..., or COMn for "
+         "/dev/ttyS<n-1>; COM1 is /dev/ttyS0.";
 }
 
 std::string DocsName() {

@@ -78,9 +78,7 @@ void WriteOut(std::FILE* out, const std::string& text) {
 }
 
 std::string PortHelp() {
-  return R"(  --port DEVICE  the serial port: COMn (n from 1 to 256), or a device name
-                 such as \\.\CNCA0. Default: COM1.
-)";
+  return R"(the serial port: COMn (n from 1 to 256), or a device name such as \\.\CNCA0.)";
 }
 
 std::string DocsName() {

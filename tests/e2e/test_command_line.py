@@ -2,13 +2,11 @@
 anything."""
 
 import os
-import re
 import signal
 
 import harness
 
 USAGE = "Usage: checkfeed [--port DEVICE] "
-SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
 
 class CommandLine(harness.Scene):
@@ -51,36 +49,6 @@ class CommandLine(harness.Scene):
                             in line for line in text))
         code, program = self.run_to_end("--version")
         self.assertEqual((code, program.stdout.texts()), (0, ["checkfeed 1.0.0"]))
-
-    def test_the_readme_and_the_manual_say_what_help_says(self):
-        self.linux_only("the README and the manual page show the help of the Linux program")
-        code, program = self.run_to_end("--help")
-        self.assertEqual(code, 0)
-        help_text = program.stdout.texts()
-        with open(os.path.join(SOURCE, "README.md")) as text:
-            lines = text.read().splitlines()
-        start = lines.index(help_text[0])
-        block = lines[start:lines.index("```", start)]
-        position = 0
-        for line in filter(None, block):
-            self.assertIn(line, help_text[position:], "README line not in --help, or out of order")
-            position = help_text.index(line, position) + 1
-        self.assertIn("Exit status: **0** stopped normally", "\n".join(lines))
-        self.assertIn("Exit status: 0 stopped normally, 1 fatal failure, 2 bad command line.",
-                      help_text)
-
-        # The manual page: every option --help names, in its synopsis and its OPTIONS section,
-        # and none that --help does not name.
-        with open(os.path.join(SOURCE, "packaging", "checkfeed.1")) as text:
-            manual = text.read().replace("\\-", "-")
-        options = set(re.findall(r"(?<![\w-])(--[a-z-]+)", "\n".join(help_text)))
-        section = manual[manual.index(".SH OPTIONS"):manual.index(".SH", manual.index(".SH OPTIONS") + 1)]
-        described = set(re.findall(r"^\.B[IR]? (--[a-z-]+)", section, re.MULTILINE))
-        self.assertEqual(described, options, "options in the manual's OPTIONS against --help")
-        synopsis = manual[manual.index(".SH SYNOPSIS"):manual.index(".SH DESCRIPTION")]
-        self.assertEqual(set(re.findall(r"(--[a-z-]+)", synopsis)), options)
-        for code_line in ("0", "1", "2"):
-            self.assertIn(f".B {code_line}\n", manual)
 
     def test_list_ports_names_the_ports_without_opening_them(self):
         opens = self.watch_opens()
