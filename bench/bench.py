@@ -139,7 +139,7 @@ def main():
     parser.add_argument("--xwindow", help="the tests' xwindow tool: also time the window's start")
     parser.add_argument("--exe", help="checkfeed.exe, beside checkfeedc.exe: also measure them "
                         "under Wine")
-    parser.add_argument("--wine-dir", help="the Windows build's Wine folder (tests/wine/prefix.sh)")
+    parser.add_argument("--wine-dir", help="the Windows build's Wine folder (tests/tools/wine/prefix.sh)")
     parser.add_argument("--only-windows", action="store_true", help="measure only checkfeed.exe")
     options = parser.parse_args()
     if options.only_windows:
@@ -335,7 +335,7 @@ def windows(options):
     while idle, a replugged port's next file; then checkfeed.exe's window; and the programs' size
     and DLLs."""
     wine_dir = os.path.abspath(options.wine_dir)
-    tests = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine")
+    tests = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tools", "wine")
     subprocess.run(["sh", os.path.join(tests, "prefix.sh"), "setup", wine_dir], check=True,
                    stdout=subprocess.DEVNULL)
     os.environ.update(CHECKFEED_WINE=os.path.join(tests, "wine.sh"), CHECKFEED_WINE_DIR=wine_dir)

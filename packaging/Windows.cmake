@@ -11,14 +11,7 @@ endif()
 set(windows_docs ${PROJECT_BINARY_DIR}/packaging)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/windows/README.txt ${windows_docs}/README.txt @ONLY
                NEWLINE_STYLE CRLF)
-# The licence's terms as the Debian copyright file states them, in plain text.
-file(READ ${CMAKE_CURRENT_LIST_DIR}/copyright copyright)
-string(REGEX REPLACE ".*\nLicense: MIT\n" "" terms "${copyright}")
-string(REGEX REPLACE "\n \\.\n" "\n\n" terms "${terms}")
-string(REGEX REPLACE "(^|\n) " "\\1" terms "${terms}")
-string(REGEX MATCH "Copyright: ([^\n]*)" holder "${copyright}")
-file(WRITE ${windows_docs}/LICENSE.in "MIT License\n\nCopyright ${CMAKE_MATCH_1}\n\n${terms}")
-configure_file(${windows_docs}/LICENSE.in ${windows_docs}/LICENSE.txt NEWLINE_STYLE CRLF)
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${windows_docs}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
 
 install(TARGETS checkfeed checkfeedc RUNTIME DESTINATION .)
 install(FILES ${windows_docs}/README.txt ${windows_docs}/LICENSE.txt DESTINATION .)

@@ -5,7 +5,7 @@ no arguments the program opens COM1. On Linux that is /dev/ttyS0, and the progra
 private mount namespace where a pty is bound over /dev/ttyS0 and a directory of the test's own
 over /run/lock, so it never touches this machine's real port or lock files. Under Wine, COM1 is a
 link the test points at its pty, in a Wine prefix where this machine's serial ports do not exist
-(tests/wine). Every process started here is bounded in time and killed when its test ends.
+(tests/tools/wine). Every process started here is bounded in time and killed when its test ends.
 
 Timing is taken where the program controls it: a send's first byte at the far end of the line, the
 program's own record (--verbose), or the moment it opened its port (OpenCounter), never the moment
@@ -260,10 +260,10 @@ def windows_path(path):
 
 class Target:
     """The program under test, and what differs between its two builds: checkfeed on Linux, or
-    checkfeed.exe under Wine (through tests/wine/wine.sh, in the prefix tests/wine/prefix.sh
+    checkfeed.exe under Wine (through tests/tools/wine/wine.sh, in the prefix tests/tools/wine/prefix.sh
     made; CHECKFEED_WINE and CHECKFEED_WINE_DIR name them).
 
-    Under Wine the program runs from tests/wine/run.cmd, which writes the exit status Windows gives
+    Under Wine the program runs from tests/tools/wine/run.cmd, which writes the exit status Windows gives
     it to a file: Wine's server ends a process with SIGKILL when its Unix side lingers for about
     half a second after its last thread has ended (seen with the exit delayed by 0.8 s: -9; by
     0.1 s: 0), so on a busy machine the status the Unix side shows is not always the program's."""
@@ -322,7 +322,7 @@ class Target:
         self.new_session()
 
     def restore_ports(self):
-        """Every COM name mapped into the ports folder again, as tests/wine/prefix.sh made it."""
+        """Every COM name mapped into the ports folder again, as tests/tools/wine/prefix.sh made it."""
         self.wine_tool("reg", "import",
                        windows_path(os.path.join(os.path.dirname(self.ports), "ports.reg")))
         self.new_session()

@@ -1,4 +1,5 @@
-// What the program does that only Linux has: device names, the journal, the X display.
+// What Linux's side of the program does: device names, directories, the journal (systemd's
+// JOURNAL_STREAM), the X display, and the ports sysfs and udev show.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -74,7 +75,7 @@ TEST(DirectoryTest, ADirectoryThatCannotServeIsABadCommandLine) {
   EXPECT_EQ(shell::CheckOptions(options), "--dir \"/etc/passwd\": not a directory");
 }
 
-TEST(TickLogTest, TheTimeIsLeftOutOnlyWhenStdoutIsTheJournal) {
+TEST(JournalTest, TheRecordLeavesTheTimeToTheJournalOnlyWhenStdoutIsIt) {
   const ScopedEnvironment zone("TZ", "UTC-1");                   // one hour east of UTC
   const shell::WallClock::time_point when{1'796'637'620'015ms};  // 2026-12-07 10:00:20.015 UTC
   EXPECT_EQ(shell::IsoTime(when), "2026-12-07T11:00:20.015+01:00");
@@ -104,7 +105,7 @@ TEST(TickLogTest, TheTimeIsLeftOutOnlyWhenStdoutIsTheJournal) {
             "2026-12-07T11:00:20.015+01:00 Port \"/dev/ttyS0\" is back\n");
 }
 
-TEST(WindowWantedTest, ARemoteDisplayGetsAWindowAndAStaleLocalOneDoesNot) {
+TEST(DisplayTest, ARemoteXDisplayGetsAWindowAndAStaleLocalOneDoesNot) {
   const ScopedEnvironment wayland("WAYLAND_DISPLAY", std::nullopt);
   const ScopedEnvironment platform("QT_QPA_PLATFORM", std::nullopt);
   shell::Options options;

@@ -2,7 +2,7 @@
 # The Debian packages: checkfeed (no toolkit) and checkfeed-window (the window module), built from
 # one build. Checks their names, dependency fields and file lists, that the program from the
 # checkfeed package alone runs, and lintian where it is installed.
-#   package_test.sh BUILD_DIR VERSION
+#   deb_test.sh BUILD_DIR VERSION
 set -eu
 build=$1
 version=$2
@@ -65,6 +65,14 @@ dpkg-deb -x "$core" "$out/root"
 if ldd "$out/root/usr/bin/checkfeed" | grep -Ei 'qt|xcb|libX'; then
   fail "the packaged program links a toolkit"
 fi
+
+# The copyright file carries the licence LICENSE states, word for word.
+source=$(dirname "$0")/../..
+awk '/^License: MIT$/ { last = NR } { line[NR] = $0 }
+     END { for (i = last + 1; i <= NR; i++) print line[i] }' "$source/packaging/copyright" |
+  sed 's/^ //; s/^\.$//' >"$out/terms"
+tail -n +5 "$source/LICENSE" | diff - "$out/terms" >/dev/null ||
+  fail "packaging/copyright and LICENSE state different terms"
 
 if command -v lintian >/dev/null; then
   # Errors and warnings fail; the README names the informational tags that remain.

@@ -2,7 +2,7 @@
 # The zip a Windows user downloads: what it holds, that its programs need nothing but Windows' own
 # DLLs, that the programs unpacked from it run (under Wine, with nothing installed beside them),
 # and that its readme names every option --help names.
-#   package_test.sh BUILD_DIR VERSION ARCH      (ARCH: win64 or win32)
+#   zip_test.sh BUILD_DIR VERSION ARCH      (ARCH: win64 or win32)
 set -eu
 build=$1
 version=$2
@@ -48,7 +48,7 @@ esac
 # to a file, not a pipe: the Wine processes a first program starts (the desktop, services) keep
 # its output open until Wine's server ends, a minute later.
 run() {
-  "$(dirname "$0")/wine.sh" "$folder/checkfeedc.exe" "$@" >"$out/output"
+  "$(dirname "$0")/../tools/wine/wine.sh" "$folder/checkfeedc.exe" "$@" >"$out/output"
   tr -d '\r' <"$out/output"
 }
 [ "$(run --version)" = "checkfeed $version" ] || fail "checkfeedc.exe --version: $(run --version)"

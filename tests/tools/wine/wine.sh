@@ -1,7 +1,7 @@
 #!/bin/sh
-# Runs a Windows program under Wine for the tests: in the prefix tests/wine/prefix.sh made, whose
+# Runs a Windows program under Wine for the tests: in the prefix tests/tools/wine/prefix.sh made, whose
 # COM names are links in its ports folder that only a test points at a pseudo-terminal, and where
-# this machine's own serial ports do not exist (tests/wine/without-serial-ports.sh).
+# this machine's own serial ports do not exist (tests/tools/wine/without-serial-ports.sh).
 #   CHECKFEED_WINE_DIR=DIR wine.sh PROGRAM.exe [ARGUMENT...]
 set -eu
 dir=${CHECKFEED_WINE_DIR:?"names the tests' Wine folder"}
@@ -10,7 +10,7 @@ if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null || [ ! -x /usr/lib/wi
   exit 77
 fi
 if [ ! -f "$dir/prefix/ports-mapped" ]; then
-  echo "wine.sh: $dir/prefix has not been prepared by tests/wine/prefix.sh" >&2
+  echo "wine.sh: $dir/prefix has not been prepared by tests/tools/wine/prefix.sh" >&2
   exit 1
 fi
 . "$(dirname "$0")/env.sh"

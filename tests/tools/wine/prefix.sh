@@ -1,7 +1,7 @@
 #!/bin/sh
 # The tests' Wine prefix, made once in a build folder. A new prefix maps COM1 to /dev/ttyS0, which
 # on these machines is the console: here Wine never sees this machine's serial ports (every Wine
-# process runs where they do not exist, tests/wine/without-serial-ports.sh), and every COM name,
+# process runs where they do not exist, tests/tools/wine/without-serial-ports.sh), and every COM name,
 # COM1 to COM255, is a link in DIR/ports that a test points at a pseudo-terminal of its own (a
 # link that is not there is a port that is not there).
 #   prefix.sh setup DIR   makes the prefix if need be, checks every COM name, starts its server
