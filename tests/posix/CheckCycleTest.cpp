@@ -116,29 +116,17 @@ TEST_F(PtyCycleTest, AFileShorterThanItsSizeFailsUnsent) {
   EXPECT_TRUE(message.ends_with(" of 4096 bytes")) << message;
 }
 
-TEST_F(PtyCycleTest, AHangUpFailsEachSendingTickAndTheRotationGoesOn) {
+TEST_F(PtyCycleTest, AHangUpIsTheDeviceGoneAndThePortIsKeptWithoutReconnect) {
+  // How the failure is worded and when --reconnect is hinted at is the stand-in's to show; here,
+  // that a real hang-up is EIO, and taken for the device going away.
   WriteCheckFiles();
   EXPECT_EQ(Tick(), "file 1\r\n");
   pty_.HangUp();
-  const std::string device = pty_.SlavePath();
-  for (int n = 2; n <= 3; ++n) {
-    try {
-      cycle_.TimerTimer();
-      ADD_FAILURE() << "tick " << n << " did not fail";
-    } catch (const feeder::TickFailure& failure) {
-      // What --reconnect would do is said once; the port is kept and never reopened.
-      EXPECT_EQ(std::string(failure.what()),
-                "Cannot send file \"check" + std::to_string(n) + ".txt\" to port \"" + device +
-                    "\": Input/output error (0 of 8 bytes sent)" +
-                    (n == 2 ? "; the device went away: --reconnect would reopen it when it comes "
-                              "back"
-                            : ""));
-      EXPECT_EQ(failure.Summary(), "Cannot send to port \"" + device + "\": Input/output error");
-    }
-    EXPECT_EQ(cycle_.CheckNumber(), n);
-    EXPECT_NE(link_.PortHandle(), nullptr);
-    EXPECT_TRUE(cycle_.LastTick().portNotice.empty());
-  }
+  EXPECT_EQ(FailingTick(), "Cannot send file \"check2.txt\" to port \"" + pty_.SlavePath() +
+                               "\": Input/output error (0 of 8 bytes sent); the device went "
+                               "away: --reconnect would reopen it when it comes back");
+  EXPECT_EQ(cycle_.CheckNumber(), 2);
+  EXPECT_NE(link_.PortHandle(), nullptr);
 }
 
 TEST_F(PtyCycleTest, WithReconnectALostPortIsLetGoAndTakenBackWhenItReturns) {
