@@ -289,8 +289,13 @@ class Target:
         self.startup = 4.0 if self.windows else 0.0
 
     def command(self, args=()):
+        """The program itself, with `args`: under Wine through wine.sh."""
+        return [self.wine, self.program, *args] if self.windows else [self.program, *args]
+
+    def test_command(self, args=()):
+        """The same, where a test needs its exit status: under Wine from run.cmd (see above)."""
         if not self.windows:
-            return [self.program, *args]
+            return self.command(args)
         runner = os.path.join(os.path.dirname(self.wine), "run.cmd")
         return [self.wine, "cmd", "/c", windows_path(runner), windows_path(self.program), *args]
 
@@ -353,14 +358,14 @@ class Checkfeed:
         if target.windows:
             if com1:
                 self.com1 = Link(target.ports, pty, "com1")
-            command = [*wrapper, *target.command(args)]
+            command = [*wrapper, *target.test_command(args)]
         else:
             script = (
                 'mount --bind "$1" /dev/ttyS0 && mount --bind "$2" /run/lock && '
                 f'{setup}shift 2 && exec "$@"'
             )
             command = ["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh",
-                       pty.path, lock_dir, *wrapper, *target.command(args)]
+                       pty.path, lock_dir, *wrapper, *target.test_command(args)]
         environment = dict(os.environ if env is None else env)
         self.target = target
         self.status_file = None
