@@ -196,6 +196,9 @@ std::vector<Option> MakeTable() {
   table.push_back(Act("--help", "-h", "show this help and exit.", Action::Help));
   table.push_back(Act("--version", "", "show the version and exit.", Action::Version));
 
+  // The line options: the rest of the table.
+  const std::size_t lineOptions = table.size();
+
   table.push_back(Number(
       "--baud", "N",
       "speed in bits per second; speeds without a standard constant (250000, 31250) where the "
@@ -296,7 +299,7 @@ std::vector<Option> MakeTable() {
   table.push_back(Milliseconds("--period", "time between ticks.", 1, &Options::period));
   table.push_back(
       Milliseconds("--pause", "how long the tick after check6.txt waits.", 0, &Options::pause));
-  for (std::size_t i = table.size() - 9; i < table.size(); ++i) {
+  for (std::size_t i = lineOptions; i < table.size(); ++i) {
     table[i].section = Section::Line;
   }
   return table;

@@ -3,6 +3,8 @@
 
 #include "os/Timer.h"
 
+#include "os/posix/Timerfd.h"
+
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -10,16 +12,6 @@
 #include <system_error>
 
 namespace os {
-namespace {
-
-timespec ToTimespec(std::chrono::nanoseconds value) {
-  const auto seconds = std::chrono::floor<std::chrono::seconds>(value);
-  return timespec{.tv_sec = static_cast<time_t>(seconds.count()),
-                  .tv_nsec = static_cast<long>((value - seconds).count())};
-}
-
-}  // namespace
-
 Timer::Timer() {
   const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   if (fd < 0) {
@@ -31,10 +23,8 @@ Timer::Timer() {
 void Timer::Arm(Clock::time_point first, std::chrono::nanoseconds period) {
   first_ = first;
   period_ = period;
-  const itimerspec schedule{.it_interval = ToTimespec(period),
-                            .it_value = ToTimespec(first.time_since_epoch())};
-  if (::timerfd_settime(NativeOf<int>(Wake()), TFD_TIMER_ABSTIME, &schedule, nullptr) != 0) {
-    throw std::system_error(errno, std::generic_category(), "Cannot set a timer");
+  if (const int error = ArmTimerfd(NativeOf<int>(Wake()), first, period); error != 0) {
+    throw std::system_error(error, std::generic_category(), "Cannot set a timer");
   }
 }
 

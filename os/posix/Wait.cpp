@@ -13,18 +13,13 @@
 #include <system_error>
 
 #include "os/Wait.h"
+#include "os/posix/Timerfd.h"
 
 namespace os {
 namespace {
 
 int Fd(WakeHandle handle) {
   return handle ? NativeOf<int>(handle) : -1;
-}
-
-timespec ToTimespec(std::chrono::nanoseconds value) {
-  const auto seconds = std::chrono::floor<std::chrono::seconds>(value);
-  return timespec{.tv_sec = static_cast<time_t>(seconds.count()),
-                  .tv_nsec = static_cast<long>((value - seconds).count())};
 }
 
 // The deadlines of this thread's waits: one timerfd, set again for each wait (which also clears
@@ -84,8 +79,7 @@ std::optional<std::size_t> WaitForAny(std::span<const Waited> waited,
   int timer = -1;
   if (deadline && *deadline > Clock::now()) {
     timer = DeadlineTimer();
-    const itimerspec at{.it_interval = {}, .it_value = ToTimespec(deadline->time_since_epoch())};
-    if (timer >= 0 && ::timerfd_settime(timer, TFD_TIMER_ABSTIME, &at, nullptr) == 0) {
+    if (timer >= 0 && ArmTimerfd(timer, *deadline, std::chrono::nanoseconds::zero()) == 0) {
       fds[count++] = pollfd{.fd = timer, .events = POLLIN, .revents = 0};
     } else {
       timer = -1;

@@ -5,19 +5,55 @@
 #include "os/Timer.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <mmsystem.h>
 
 #include <algorithm>
+#include <system_error>
 
 #include "os/win32/Precise.h"
 
 namespace os {
 namespace {
 
+// CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, which headers for Windows 7 do not name.
+constexpr DWORD kHighResolution = 0x00000002;
+
+[[noreturn]] void Fail(const char* what) {
+  throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), what);
+}
+
 // How early a point may be signalled and still count as passed: Windows keeps waits to whole
 // milliseconds, and its timer and the steady clock may differ by a little.
 constexpr auto kEarliest = std::chrono::milliseconds(1);
 
 }  // namespace
+
+HANDLE CreatePreciseTimer() {
+  HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, kHighResolution, TIMER_ALL_ACCESS);
+  if (timer != nullptr) {
+    return timer;
+  }
+  static const bool raised = timeBeginPeriod(1) == TIMERR_NOERROR;
+  static_cast<void>(raised);
+  timer = CreateWaitableTimerW(nullptr, FALSE, nullptr);
+  if (timer == nullptr) {
+    Fail("Cannot create a timer");
+  }
+  return timer;
+}
+
+void SetPreciseTimer(HANDLE timer, Clock::time_point due, long period) {
+  // Relative to now, in 100 ns units, negative: a relative time does not move with the wall clock.
+  const auto left =
+      std::chrono::duration_cast<std::chrono::duration<long long, std::ratio<1, 10'000'000>>>(
+          due - Clock::now());
+  LARGE_INTEGER when;
+  when.QuadPart = -std::max<long long>(left.count(), 1);
+  if (!SetWaitableTimer(timer, &when, period, nullptr, nullptr, FALSE)) {
+    Fail("Cannot set a timer");
+  }
+}
 
 Timer::Timer() {
   handle_.Reset(WakeOf(CreatePreciseTimer()));
