@@ -225,24 +225,6 @@ TEST_F(CheckCycleTest, WithReconnectALostPortIsLetGoAndTakenBackWithItsSettings)
   EXPECT_EQ(device_.openPorts, 1);
 }
 
-TEST_F(CheckCycleTest, WithReconnectAPortAbsentAtStartIsTriedAtEachTickUntilItOpens) {
-  link_.Close();
-  device_.refuse = "No such file or directory";
-  EXPECT_EQ(link_.Open({.device = "COM3", .reconnect = true}),
-            "Cannot open port \"COM3\": No such file or directory; trying again at each tick");
-  WriteCheckFiles();
-  EXPECT_EQ(Tick(), "");
-  device_.refuse.clear();
-  EXPECT_EQ(Tick(), "file 2\r\n");
-  EXPECT_EQ(cycle_.LastTick().portNotice, "Port \"COM3\" is open");
-
-  // A port that opens but does not take every setting is used, and says what it did not take.
-  link_.Close();
-  device_.mismatch = "CRTSCTS on";
-  EXPECT_EQ(link_.Open({.device = "COM3"}), "Port \"COM3\" did not take every setting: CRTSCTS on");
-  EXPECT_NE(link_.PortHandle(), nullptr);
-}
-
 // Pacing, timed where the program controls it: when each piece left the port (the stand-in's
 // WriteDrained returned) and when the next began. The gaps are waited on the system's timers,
 // which never end a wait early, so these lower bounds hold on any machine, however busy.

@@ -179,13 +179,10 @@ TEST(FailureTallyTest, FailuresAreCountedAndAPortThatIsBackTakesItsOwnOffTheBox)
   EXPECT_EQ(tally.Text("\n"), "Port \"COM3\" is back");
 }
 
-TEST(PortAdviceTest, APortThatIsNotThereNamesThePortsThatAre) {
+TEST(PortAdviceTest, WhatToDoDependsOnWhyAndABoxNamesAFewPorts) {
   const std::vector<serial::ListedPort> ports{{"COM3", "USB Serial Port (COM3)"}, {"COM7", ""}};
   EXPECT_EQ(shell::PortListText(ports), "COM3  USB Serial Port (COM3)\nCOM7\n");
   EXPECT_EQ(shell::PortListText({}), "");
-  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::Absent, false, ports, "README.txt"),
-            "Serial ports on this computer: COM3, COM7. Start checkfeed with --port COM3 (see "
-            "README.txt).");
   EXPECT_EQ(shell::PortAdvice(serial::PortProblem::NotSerial, true, {}, "man checkfeed"),
             "There are no serial ports on this computer: connect one, then start checkfeed with "
             "--port and its name (see man checkfeed).");
