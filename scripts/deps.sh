@@ -5,7 +5,9 @@
 #   deps.sh linux     build and test everything on Linux: the window module, the unit tests, the
 #                     window tests under Xvfb, the packages
 #   deps.sh windows   cross-compile the Windows programs and test them under Wine
-#   deps.sh [all]     all of these: the test command and CI
+#   deps.sh arm       cross-compile the ARM programs (arm64, armhf) and test them under QEMU
+#   deps.sh [all]     all of these: the test command and CI. On a machine that is not a PC (an ARM
+#                     board) that is linux alone: it builds and tests its own programs natively.
 set -eu
 
 demo="cmake ninja-build g++ python3"
@@ -16,14 +18,26 @@ windows="cmake ninja-build g++ python3 util-linux mount libx11-dev xvfb openbox
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix googletest
   wine wine64 wine32:i386 unzip"
+# Debian's cross toolchains, and the target's libraries beside this machine's own (multiarch):
+# the C and C++ runtimes the programs run with under QEMU, and Qt and xcb for the window module.
+arm="cmake ninja-build g++ python3 util-linux mount googletest dpkg-dev lintian
+  crossbuild-essential-arm64 crossbuild-essential-armhf"
+for target in arm64 armhf; do
+  arm="$arm libc6:$target libstdc++6:$target qt6-base-dev:$target libxcb1-dev:$target"
+done
 
-case ${1:-all} in
+task=${1:-all}
+if [ "$task" = all ] && [ "$(uname -m)" != x86_64 ]; then
+  task=linux  # the Windows and ARM programs are cross-compiled on a PC
+fi
+case $task in
   demo) packages=$demo ;;
   linux) packages=$linux ;;
   windows) packages=$windows ;;
-  all) packages="$linux $windows" ;;
+  arm) packages=$arm ;;
+  all) packages="$linux $windows $arm" ;;
   *)
-    echo "usage: deps.sh [demo|linux|windows|all]" >&2
+    echo "usage: deps.sh [demo|linux|windows|arm|all]" >&2
     exit 2
     ;;
 esac
@@ -46,13 +60,7 @@ sudo=""
 # emulation. Debian 12's QEMU (7.2) ignores MAP_FIXED_NOREPLACE, and Wine then spends a minute at
 # every start reserving its address space 64 KiB at a time (65,000 mmap and munmap calls); the
 # QEMU of bookworm-backports (10) honours it, and a 32-bit program starts in about a second.
-emulate_i386() {
-  binfmt=/proc/sys/fs/binfmt_misc
-  registered=$(sed -n 's/^interpreter //p' $binfmt/qemu-i386 2>/dev/null || true)
-  if [ "$registered" = /usr/bin/qemu-i386 ] ||
-    { [ -z "$registered" ] && /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; }; then
-    return 0  # this emulator, or none needed
-  fi
+qemu_10() {
   if ! /usr/bin/qemu-i386 --version 2>/dev/null | grep -q 'version [1-9][0-9]\.'; then
     backports=/etc/apt/sources.list.d/bookworm-backports.sources
     if ! [ -f $backports ]; then
@@ -63,6 +71,32 @@ emulate_i386() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
       -t bookworm-backports qemu-user
   fi
+}
+
+# ARM programs run here under QEMU's user-mode emulation, started by binfmt_misc as if they were
+# this machine's own: the tests run them as they are, in the same namespaces as the PC's. QEMU
+# 10, like the i386 emulation's; registered anew each time with the flag that opens the emulator
+# at registration (F), so that it works in every mount namespace and survives an upgrade.
+emulate_arm() {
+  binfmt=/proc/sys/fs/binfmt_misc
+  qemu_10
+  [ -e $binfmt/register ] || $sudo mount -t binfmt_misc binfmt_misc $binfmt
+  for cpu in aarch64 arm; do
+    if [ -e $binfmt/qemu-$cpu ]; then
+      echo -1 | $sudo tee $binfmt/qemu-$cpu >/dev/null
+    fi
+    $sudo tee $binfmt/register </usr/lib/binfmt.d/qemu-$cpu.conf >/dev/null
+  done
+}
+
+emulate_i386() {
+  binfmt=/proc/sys/fs/binfmt_misc
+  registered=$(sed -n 's/^interpreter //p' $binfmt/qemu-i386 2>/dev/null || true)
+  if [ "$registered" = /usr/bin/qemu-i386 ] ||
+    { [ -z "$registered" ] && /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; }; then
+    return 0  # this emulator, or none needed
+  fi
+  qemu_10
   [ -e $binfmt/register ] || $sudo mount -t binfmt_misc binfmt_misc $binfmt
   # An older registration (Debian 12's qemu-i386-static) gives way to this one.
   if [ -n "$registered" ]; then
@@ -75,16 +109,22 @@ emulate_i386() {
 
 if [ -n "$missing" ]; then
   echo "Installing:$missing"
-  # 32-bit Windows programs run under Wine's 32-bit loader, an i386 package.
-  case $missing in
-    *:i386*)
-      dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-      ;;
-  esac
+  # 32-bit Windows programs run under Wine's 32-bit loader, an i386 package; the ARM programs'
+  # libraries are arm64 and armhf packages.
+  for foreign in i386 arm64 armhf; do
+    case $missing in
+      *:$foreign*)
+        dpkg --print-foreign-architectures | grep -qx $foreign ||
+          $sudo dpkg --add-architecture $foreign
+        ;;
+    esac
+  done
   $sudo apt-get update -q
   # shellcheck disable=SC2086  # the list is meant to split into words
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing
 fi
-case ${1:-all} in
-  windows | all) emulate_i386 ;;
+case $task in
+  windows) emulate_i386 ;;
+  arm) emulate_arm ;;
+  all) emulate_i386 && emulate_arm ;;
 esac

@@ -29,7 +29,8 @@ std::vector<BoxNotice> Feed::Show() {
   reporter_.Failure(message);
   std::string box = message;
   if (const serial::PortProblem problem = link_.Problem(); problem != serial::PortProblem::None) {
-    box += ". " + PortAdvice(problem, options_.port.reconnect, lister_(), DocsName());
+    box += ". " + PortAdvice(problem, options_.port.reconnect, lister_(), DocsName(),
+                             options_.port.device);
   }
   return {{.worked = false, .subject = options_.port.device, .text = box}};
 }

@@ -6,10 +6,16 @@ namespace shell {
 namespace {
 
 // "Serial ports on this computer: COM3, COM7. Start checkfeed with --port COM3 (see README.txt)."
-std::string OtherPorts(const std::vector<serial::ListedPort>& ports, const std::string& docs) {
+// The port that failed is never suggested: when it is listed (a COM name Windows knows, a by-id
+// link to the device), the others are.
+std::string OtherPorts(std::vector<serial::ListedPort> ports, const std::string& docs,
+                       const std::string& failed) {
+  const auto listed = std::erase_if(ports, [&failed](const serial::ListedPort& port) {
+    return port.name == failed || port.detail == failed;
+  });
   if (ports.empty()) {
-    return "There are no serial ports on this computer: connect one, then start checkfeed with "
-           "--port and its name (see " +
+    return std::string(listed > 0 ? "There is no other serial port" : "There are no serial ports") +
+           " on this computer: connect one, then start checkfeed with --port and its name (see " +
            docs + ").";
   }
   // A box lists a few; --list-ports lists them all.
@@ -21,8 +27,9 @@ std::string OtherPorts(const std::vector<serial::ListedPort>& ports, const std::
   if (ports.size() > kNamed) {
     names += " and " + std::to_string(ports.size() - kNamed) + " more (checkfeed --list-ports)";
   }
-  return "Serial ports on this computer: " + names + ". Start checkfeed with --port " +
-         ports.front().name + " (see " + docs + ").";
+  return std::string(listed > 0 ? "Other serial ports" : "Serial ports") +
+         " on this computer: " + names + ". Start checkfeed with --port " + ports.front().name +
+         " (see " + docs + ").";
 }
 
 }  // namespace
@@ -36,13 +43,14 @@ std::string PortListText(const std::vector<serial::ListedPort>& ports) {
 }
 
 std::string PortAdvice(serial::PortProblem problem, bool reconnect,
-                       const std::vector<serial::ListedPort>& ports, const std::string& docs) {
+                       const std::vector<serial::ListedPort>& ports, const std::string& docs,
+                       const std::string& failed) {
   switch (problem) {
     case serial::PortProblem::None:
       return {};
     case serial::PortProblem::Absent:
     case serial::PortProblem::NotSerial:
-      return OtherPorts(ports, docs);
+      return OtherPorts(ports, docs, failed);
     case serial::PortProblem::Busy:
       return reconnect ? "checkfeed takes it as soon as the program that holds it lets it go."
                        : "Close the program that holds it and start checkfeed again, or start "

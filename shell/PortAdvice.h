@@ -15,10 +15,12 @@ namespace shell {
 std::string PortListText(const std::vector<serial::ListedPort>& ports);
 
 // What to do about a port that could not be had for `problem`, as sentences that follow the
-// message saying why: the ports this computer has and the option that picks one, or how to free
-// the port. `reconnect`: the port is tried again at each tick. `docs` names where the options are
-// described ("README.txt", "man checkfeed").
+// message saying why: the other ports this computer has (never `failed`, the port that could not
+// be had) and the option that picks one, or how to free the port. `reconnect`: the port is tried
+// again at each tick. `docs` names where the options are described ("README.txt", "man
+// checkfeed").
 std::string PortAdvice(serial::PortProblem problem, bool reconnect,
-                       const std::vector<serial::ListedPort>& ports, const std::string& docs);
+                       const std::vector<serial::ListedPort>& ports, const std::string& docs,
+                       const std::string& failed);
 
 }  // namespace shell

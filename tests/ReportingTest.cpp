@@ -183,22 +183,38 @@ TEST(PortAdviceTest, WhatToDoDependsOnWhyAndABoxNamesAFewPorts) {
   const std::vector<serial::ListedPort> ports{{"COM3", "USB Serial Port (COM3)"}, {"COM7", ""}};
   EXPECT_EQ(shell::PortListText(ports), "COM3  USB Serial Port (COM3)\nCOM7\n");
   EXPECT_EQ(shell::PortListText({}), "");
-  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::NotSerial, true, {}, "man checkfeed"),
+  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::NotSerial, true, {}, "man checkfeed", "COM1"),
             "There are no serial ports on this computer: connect one, then start checkfeed with "
             "--port and its name (see man checkfeed).");
-  EXPECT_NE(
-      shell::PortAdvice(serial::PortProblem::Busy, false, ports, "README.txt").find("--reconnect"),
-      std::string::npos);
-  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::None, false, ports, "README.txt"), "");
+  EXPECT_NE(shell::PortAdvice(serial::PortProblem::Busy, false, ports, "README.txt", "COM1")
+                .find("--reconnect"),
+            std::string::npos);
+  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::None, false, ports, "README.txt", "COM1"), "");
   // A box names a few; the rest are a command away.
   std::vector<serial::ListedPort> many;
   for (int n = 1; n <= 255; ++n) {
     many.push_back({"COM" + std::to_string(n), ""});
   }
-  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::Absent, false, many, "README.txt"),
+  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::Absent, false, many, "README.txt", "COM256"),
             "Serial ports on this computer: COM1, COM2, COM3, COM4, COM5, COM6, COM7, COM8 and "
             "247 more (checkfeed --list-ports). Start checkfeed with --port COM1 (see "
             "README.txt).");
+  // The port that failed is never suggested, by its name or by a link's target; when it is the
+  // only one, there is none to suggest.
+  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::NotSerial, false, many, "README.txt", "COM1"),
+            "Other serial ports on this computer: COM2, COM3, COM4, COM5, COM6, COM7, COM8, COM9 "
+            "and 246 more (checkfeed --list-ports). Start checkfeed with --port COM2 (see "
+            "README.txt).");
+  EXPECT_EQ(shell::PortAdvice(
+                serial::PortProblem::Absent, false,
+                {{"/dev/serial/by-id/usb-FTDI-if00", "/dev/ttyUSB0"}, {"/dev/ttyS0", "COM1"}},
+                "man checkfeed", "/dev/ttyUSB0"),
+            "Other serial ports on this computer: /dev/ttyS0. Start checkfeed with --port "
+            "/dev/ttyS0 (see man checkfeed).");
+  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::NotSerial, false, {{"COM1", ""}}, "README.txt",
+                              "COM1"),
+            "There is no other serial port on this computer: connect one, then start checkfeed "
+            "with --port and its name (see README.txt).");
 }
 
 // The program's events as the window gets them, against a stand-in port: what stderr says, and

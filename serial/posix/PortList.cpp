@@ -1,7 +1,9 @@
 // The serial ports of a Linux machine, from what udev and the kernel publish, without opening
-// any: the stable names udev gives USB adapters (/dev/serial/by-id), the USB and ACM devices no
-// such name points to, and the ttyS nodes that have a UART behind them. The kernel makes 4 to 32
-// ttyS nodes whatever the hardware; /sys/class/tty/ttySN/type is 0 for those without one.
+// any: the stable names (a Raspberry Pi's /dev/serial0 and /dev/serial1, and those udev gives USB
+// adapters in /dev/serial/by-id), then the USB and ACM devices no such name points to, then the
+// board's own UARTs (ttyS, ttyAMA, ttymxc, ttyO, ...): every tty that sysfs shows a device
+// behind. The kernel makes 4 to 32 ttyS nodes whatever the hardware, each with a device;
+// /sys/class/tty/ttySN/type is 0 for those without a UART.
 
 #include "serial/posix/PortList.h"
 
@@ -45,46 +47,64 @@ std::string LinkTarget(const fs::path& link, const fs::path& shownFolder) {
 std::vector<ListedPort> ListPortsUnder(const fs::path& root) {
   std::vector<ListedPort> stable;
   std::set<std::string> named;  // the devices a stable name already stands for
+  const auto addStable = [&](const fs::path& link, const fs::path& folder) {
+    const std::string device = LinkTarget(root / link.relative_path(), folder);
+    stable.push_back({link.string(), device});
+    named.insert(device);
+  };
+  // Raspberry Pi OS names the UART on the GPIO pins serial0, and the other one serial1.
+  for (const char* board : {"/dev/serial0", "/dev/serial1"}) {
+    std::error_code notLink;
+    if (fs::is_symlink(root / fs::path(board).relative_path(), notLink)) {
+      addStable(board, "/dev");
+    }
+  }
+  std::vector<fs::path> byIdLinks;
   std::error_code error;
   const fs::path byId = "/dev/serial/by-id";
   for (const fs::directory_entry& entry :
        fs::directory_iterator(root / byId.relative_path(), error)) {
     std::error_code notLink;
-    if (!entry.is_symlink(notLink)) {
+    if (entry.is_symlink(notLink)) {
+      byIdLinks.push_back(byId / entry.path().filename());
+    }
+  }
+  std::sort(byIdLinks.begin(), byIdLinks.end());
+  for (const fs::path& link : byIdLinks) {
+    addStable(link, byId);
+  }
+
+  // Every tty with a device behind it: virtual terminals, ptys and the console have none.
+  std::vector<std::pair<std::tuple<bool, std::string, unsigned>, ListedPort>> others;
+  for (const fs::directory_entry& entry : fs::directory_iterator(root / "sys/class/tty", error)) {
+    std::error_code noDevice;
+    if (!fs::exists(entry.path() / "device", noDevice)) {
       continue;
     }
-    const std::string device = LinkTarget(entry.path(), byId);
-    stable.push_back({(byId / entry.path().filename()).string(), device});
-    named.insert(device);
-  }
-  std::sort(stable.begin(), stable.end(),
-            [](const ListedPort& a, const ListedPort& b) { return a.name < b.name; });
-
-  std::vector<std::pair<std::tuple<std::string, unsigned>, ListedPort>> others;
-  for (const fs::directory_entry& entry : fs::directory_iterator(root / "sys/class/tty", error)) {
     const std::string name = entry.path().filename().string();
     const std::string device = "/dev/" + name;
-    if (name.starts_with("ttyUSB") || name.starts_with("ttyACM")) {
-      if (!named.contains(device)) {
-        std::error_code noDriver;
-        const fs::path driver = fs::read_symlink(entry.path() / "device/driver", noDriver);
-        others.push_back({NaturalKey(name), {device, noDriver ? "" : driver.filename().string()}});
-      }
-    } else if (name.size() > 4 && name.starts_with("ttyS") &&
-               name.find_first_not_of("0123456789", 4) == std::string::npos) {
+    if (named.contains(device)) {
+      continue;
+    }
+    const auto [prefix, number] = NaturalKey(name);
+    std::string detail;
+    if (prefix == "ttyS") {
       unsigned type = 0;
       std::ifstream(entry.path() / "type") >> type;
-      if (type != 0) {
-        const auto key = NaturalKey(name);
-        others.push_back({key, {device, "COM" + std::to_string(std::get<1>(key) + 1)}});
+      if (type == 0) {
+        continue;  // no UART behind this 8250 node
       }
+      detail = "COM" + std::to_string(number + 1);
+    } else {
+      std::error_code noDriver;
+      detail = fs::read_symlink(entry.path() / "device/driver", noDriver).filename().string();
     }
+    // USB and ACM devices before the board's own UARTs, each in the order of their numbers.
+    const bool board = prefix != "ttyUSB" && prefix != "ttyACM";
+    others.push_back({{board, prefix, number}, {device, detail}});
   }
-  // USB and ACM devices before the built-in ports, each in the order of their numbers.
-  std::sort(others.begin(), others.end(), [](const auto& a, const auto& b) {
-    return std::make_tuple(std::get<0>(a.first) == "ttyS", a.first) <
-           std::make_tuple(std::get<0>(b.first) == "ttyS", b.first);
-  });
+  std::sort(others.begin(), others.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
   for (auto& [key, port] : others) {
     stable.push_back(std::move(port));
   }

@@ -67,7 +67,7 @@ class CommandLine(harness.Scene):
                      f"mount --bind {node} /dev/ttyUSB3 && mkdir -p /dev/serial/by-id && "
                      "ln -s ../../ttyUSB3 /dev/serial/by-id/usb-Test_Adapter_42-if00 && "
                      "mount -t tmpfs sys /sys/class/tty && mkdir -p /sys/class/tty/ttyUSB3 "
-                     "/sys/class/tty/ttyS0 /sys/class/tty/ttyS1 && "
+                     "/sys/class/tty/ttyS0/device /sys/class/tty/ttyS1/device && "
                      "echo 4 >/sys/class/tty/ttyS0/type && echo 0 >/sys/class/tty/ttyS1/type && ")
             program = self.start("--list-ports", setup=setup)
             code, _ = program.wait(timeout=10)

@@ -1,11 +1,13 @@
 #!/bin/sh
 # The Debian packages: checkfeed (no toolkit) and checkfeed-window (the window module), built from
 # one build. Checks their names, dependency fields and file lists, that the program from the
-# checkfeed package alone runs, and lintian where it is installed.
-#   deb_test.sh BUILD_DIR VERSION
+# checkfeed package alone runs (an ARM one under QEMU's emulation), and lintian where it is
+# installed.
+#   deb_test.sh BUILD_DIR VERSION [ARCH]     ARCH: Debian's name for a cross build's target
 set -eu
 build=$1
 version=$2
+arch=${3:-$(dpkg --print-architecture)}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
@@ -14,11 +16,15 @@ cpack --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 || {
   cat "$out/cpack.log"
   exit 1
 }
-arch=$(dpkg --print-architecture)
 core="$out/checkfeed_${version}_${arch}.deb"
 window="$out/checkfeed-window_${version}_${arch}.deb"
 for deb in "$core" "$window"; do
   [ -f "$deb" ] || { ls "$out"; fail "no $deb"; }
+done
+
+for deb in "$core" "$window"; do
+  [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] ||
+    fail "$(basename "$deb") is for $(dpkg-deb -f "$deb" Architecture), not $arch"
 done
 
 # has FIELD DEB PACKAGE...: each package is named in the field (with or without a version).
@@ -62,7 +68,7 @@ grep -Eq '^\./usr/lib/[^/]+/checkfeed/checkfeed-window\.so$' "$out/window.list" 
 dpkg-deb -x "$core" "$out/root"
 [ "$("$out/root/usr/bin/checkfeed" --version)" = "checkfeed $version" ] ||
   fail "the packaged program does not answer --version with $version"
-if ldd "$out/root/usr/bin/checkfeed" | grep -Ei 'qt|xcb|libX'; then
+if readelf -d "$out/root/usr/bin/checkfeed" | grep NEEDED | grep -Ei 'qt|xcb|libX'; then
   fail "the packaged program links a toolkit"
 fi
 

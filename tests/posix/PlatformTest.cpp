@@ -121,47 +121,69 @@ TEST(DisplayTest, ARemoteXDisplayGetsAWindowAndAStaleLocalOneDoesNot) {
   EXPECT_FALSE(shell::WindowWanted(options));
 }
 
-TEST(PortListTest, StableNamesFirstThenAdaptersWithoutOneThenUartsButNotEmptyNodes) {
-  // A machine as udev and the kernel show it: two adapters with stable names, one without, an
-  // ACM board, and ttyS nodes of which only two have a UART behind them.
+// A machine's tree as udev and the kernel show it: ttys (with the driver behind each, or none for
+// a virtual one; an 8250 node's UART type after a colon) and links in /dev. Returns its listing.
+std::string ListedOn(const std::vector<std::string>& ttys,
+                     const std::vector<std::pair<std::string, std::string>>& links) {
   namespace fs = std::filesystem;
   testing_support::ScratchDirectory root;
-  const fs::path byId = root.Path() / "dev/serial/by-id";
   const fs::path tty = root.Path() / "sys/class/tty";
-  fs::create_directories(byId);
-  fs::create_symlink("../../ttyUSB1", byId / "usb-FTDI_FT232R_USB_UART_B-if00-port0");
-  fs::create_symlink("../../ttyUSB0", byId / "usb-FTDI_FT232R_USB_UART_A-if00-port0");
-  for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyUSB10", "ttyUSB2", "ttyACM0"}) {
-    fs::create_directories(tty / name / "device");
-    fs::create_directory_symlink(
-        std::string("../../../bus/usb-serial/drivers/") + (name[3] == 'A' ? "cdc_acm" : "ftdi_sio"),
-        tty / name / "device/driver");
-  }
-  for (const auto& [name, type] : {std::pair{"ttyS0", "4"},
-                                   {"ttyS1", "0"},
-                                   {"ttyS12", "4"},
-                                   {"ttyS3", "0"},
-                                   {"ttySAC0", "4"}}) {
+  for (const std::string& spec : ttys) {
+    const std::string name = spec.substr(0, spec.find_first_of("=:"));
     fs::create_directories(tty / name);
-    testing_support::WriteFile(tty / name / "type", std::string(type) + "\n");
+    if (const auto type = spec.find(':'); type != std::string::npos) {
+      testing_support::WriteFile(tty / name / "type", spec.substr(type + 1) + "\n");
+    }
+    if (const auto driver = spec.find('='); driver != std::string::npos) {
+      fs::create_directories(tty / name / "device");
+      fs::create_directory_symlink(
+          "../../../bus/drivers/" + spec.substr(driver + 1, spec.find(':') - driver - 1),
+          tty / name / "device/driver");
+    }
   }
-  fs::create_directories(tty / "tty0");
-
+  for (const auto& [link, target] : links) {
+    fs::create_directories((root.Path() / link).parent_path());
+    fs::create_symlink(target, root.Path() / link);
+  }
   std::string listed;
   for (const serial::ListedPort& port : serial::ListPortsUnder(root.Path())) {
     listed += port.name + " | " + port.detail + "\n";
   }
-  EXPECT_EQ(listed,
-            "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A-if00-port0 | /dev/ttyUSB0\n"
-            "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_B-if00-port0 | /dev/ttyUSB1\n"
-            "/dev/ttyACM0 | cdc_acm\n"
-            "/dev/ttyUSB2 | ftdi_sio\n"
-            "/dev/ttyUSB10 | ftdi_sio\n"
-            "/dev/ttyS0 | COM1\n"
-            "/dev/ttyS12 | COM13\n");
+  return listed;
+}
+
+TEST(PortListTest, StableNamesFirstThenAdaptersWithoutOneThenTheBoardsOwnUarts) {
+  // A PC: two adapters with stable names, one without, an ACM board, ttyS nodes of which only
+  // two have a UART behind them, and virtual terminals and a pty with no device at all.
+  EXPECT_EQ(
+      ListedOn({"ttyUSB0=ftdi_sio", "ttyUSB1=ftdi_sio", "ttyUSB10=ftdi_sio", "ttyUSB2=ftdi_sio",
+                "ttyACM0=cdc_acm", "ttyS0=serial8250:4", "ttyS1=serial8250:0",
+                "ttyS12=serial8250:4", "ttyS3=serial8250:0", "tty0", "console", "ptmx"},
+               {{"dev/serial/by-id/usb-FTDI_FT232R_USB_UART_B-if00-port0", "../../ttyUSB1"},
+                {"dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A-if00-port0", "../../ttyUSB0"}}),
+      "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A-if00-port0 | /dev/ttyUSB0\n"
+      "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_B-if00-port0 | /dev/ttyUSB1\n"
+      "/dev/ttyACM0 | cdc_acm\n"
+      "/dev/ttyUSB2 | ftdi_sio\n"
+      "/dev/ttyUSB10 | ftdi_sio\n"
+      "/dev/ttyS0 | COM1\n"
+      "/dev/ttyS12 | COM13\n");
+  // A Raspberry Pi: the PL011 and the mini UART under the names Raspberry Pi OS gives them, and
+  // an adapter without a stable name.
+  EXPECT_EQ(ListedOn({"ttyAMA0=uart-pl011", "ttyS0=dw-apb-uart:4", "ttyUSB0=ch341-uart", "tty1",
+                      "ttyprintk"},
+                     {{"dev/serial0", "ttyAMA0"}, {"dev/serial1", "ttyS0"}}),
+            "/dev/serial0 | /dev/ttyAMA0\n"
+            "/dev/serial1 | /dev/ttyS0\n"
+            "/dev/ttyUSB0 | ch341-uart\n");
+  // An i.MX board: its UARTs by number.
+  EXPECT_EQ(ListedOn({"ttymxc3=imx-uart", "ttymxc0=imx-uart", "ttymxc10=imx-uart",
+                      "ttymxc2=imx-uart", "ttymxc1=imx-uart", "ttyGS0"},
+                     {}),
+            "/dev/ttymxc0 | imx-uart\n/dev/ttymxc1 | imx-uart\n/dev/ttymxc2 | imx-uart\n"
+            "/dev/ttymxc3 | imx-uart\n/dev/ttymxc10 | imx-uart\n");
   // A machine with none lists none.
-  testing_support::ScratchDirectory empty;
-  EXPECT_TRUE(serial::ListPortsUnder(empty.Path()).empty());
+  EXPECT_EQ(ListedOn({}, {}), "");
 }
 
 }  // namespace

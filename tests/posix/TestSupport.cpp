@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <stdexcept>
+
+#include "serial/posix/Speed.h"
 
 namespace testing_support {
 
@@ -24,6 +27,14 @@ termios TestPty::Settings() const {
 
 void TestPty::SetSettings(const termios& settings) {
   ::tcsetattr(master_.Get(), TCSANOW, &settings);
+}
+
+bool Passes(int fd, Request request) {
+  if (request == Request::Termios2) {
+    return serial::ReadSpeed(fd) != 0;
+  }
+  int exclusive = 0;
+  return ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;
 }
 
 std::string TestPty::ReadAvailable(std::chrono::milliseconds quiet) {

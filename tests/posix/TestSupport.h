@@ -40,6 +40,13 @@ class TestPty {
   std::string slavePath_;
 };
 
+// Whether the system passes a serial request a test relies on through to the tty `fd`. QEMU's
+// user-mode emulation (10.0), which runs the ARM builds' tests, translates neither TIOCGEXCL nor
+// termios2 (TCGETS2, TCSETS2): a test skips what rests on them there, and says so. A real ARM
+// kernel has both.
+enum class Request { ExclusiveQuery, Termios2 };
+bool Passes(int fd, Request request);
+
 // Reads a pty's master on its own thread, so writers never block on a full pty.
 class BackgroundReader {
  public:
