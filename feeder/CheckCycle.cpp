@@ -93,9 +93,10 @@ void CheckCycle::TimerTimer() {
   const std::string device = port->Device();
   lastTick_.port = device;
   const auto start = std::chrono::steady_clock::now();
-  const serial::WriteResult result = port->Write(std::span(SendBuffer).first(size));
+  const serial::WriteResult result = port->Write(std::span(SendBuffer).first(size), name);
   lastTick_.took = std::chrono::steady_clock::now() - start;
   lastTick_.written = result.written;
+  lastTick_.held = port->Held().Notice();
   if (result.error != 0) {
     const std::string reason = os::ErrorText(result.error);
     const std::string summary = "Cannot send to port " + os::Quoted(device) + ": " + reason;

@@ -55,6 +55,7 @@ struct TickRecord {
   std::size_t written = 0;           // bytes handed to the port
   bool sent = false;                 // every byte sent and drained
   std::chrono::nanoseconds took{0};  // from the first byte written until drained
+  std::string held{};                // what was said when the line stopped moving, or ""
 };
 
 // "check" + number + ".txt".

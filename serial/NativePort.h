@@ -24,8 +24,9 @@ class NativePort {
   // Writes all of `bytes` and waits until the device has sent them, as a synchronous write does,
   // adding what it wrote to `result`. Stops early, and returns false, when the device fails (its
   // error, and whether it means the device went away, in `result`) or the cancel handle given at
-  // open becomes ready.
-  virtual bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result) = 0;
+  // open becomes ready. Every wait tells `held` what moved, and when nothing did.
+  virtual bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result,
+                            HeldLine& held) = 0;
 
   // Drops what the device sent and nobody read.
   virtual void DiscardInput() = 0;

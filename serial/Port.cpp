@@ -7,14 +7,17 @@
 namespace serial {
 
 Port::Port(std::string device, std::unique_ptr<NativePort> native, os::WakeHandle cancel,
-           const PortOptions& options)
+           const PortOptions& options, HeldLine::Tell tell)
     : device_(std::move(device)),
       native_(std::move(native)),
       cancel_(cancel),
       pacing_(options.pacing),
       // We read nothing, so what the device sends piles up unread; with XON/XOFF a full input
       // queue could keep its XON from being seen, and output would stay held for ever.
-      discardInput_(options.line.xonXoffOutput) {}
+      discardInput_(options.line.xonXoffOutput),
+      held_(
+          device_, options.heldAfter, options.line.ctsRtsFlow || options.line.xonXoffOutput,
+          tell ? std::move(tell) : [](const std::string&) {}) {}
 
 Port::~Port() = default;
 
@@ -22,13 +25,14 @@ bool Port::Gap(std::chrono::milliseconds length) {
   return !os::WaitForAny(std::span(&cancel_, 1), os::Clock::now() + length).has_value();
 }
 
-WriteResult Port::Write(std::span<const std::byte> bytes) {
+WriteResult Port::Write(std::span<const std::byte> bytes, const std::string& what) {
   if (discardInput_) {
     native_->DiscardInput();
   }
+  held_.Begin(what, bytes.size());
   WriteResult result;
   if (!pacing_.Any()) {
-    native_->WriteDrained(bytes, result);
+    native_->WriteDrained(bytes, result, held_);
     return result;
   }
   // A byte at a time with a gap after each, or a line at a time with a gap after each line
@@ -41,7 +45,8 @@ WriteResult Port::Write(std::span<const std::byte> bytes) {
         ++end;
       }
     }
-    if (!native_->WriteDrained(bytes.subspan(start, end - start), result)) {
+    held_.Resume();  // a gap of our own is no held line
+    if (!native_->WriteDrained(bytes.subspan(start, end - start), result, held_)) {
       break;
     }
     std::chrono::milliseconds gap = pacing_.afterByte;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "os/Wait.h"
+#include "serial/HeldLine.h"
 #include "serial/LineSettings.h"
 
 namespace serial {
@@ -56,6 +57,8 @@ struct PortOptions {
   // Absent or busy at start, or gone in a write (unplugged): let it go and open it again at the
   // next tick that sends once it is back.
   bool reconnect = false;
+  // A send in which nothing moves for this long is said to be held (see serial/HeldLine.h).
+  std::chrono::milliseconds heldAfter{2000};
 };
 
 struct WriteResult {
@@ -70,8 +73,9 @@ class NativePort;
 // An open, configured serial device, held exclusively until it is destroyed.
 class Port {
  public:
+  // `tell` is where a held line is said, as it happens.
   Port(std::string device, std::unique_ptr<NativePort> native, os::WakeHandle cancel,
-       const PortOptions& options);
+       const PortOptions& options, HeldLine::Tell tell = nullptr);
   Port(const Port&) = delete;
   Port& operator=(const Port&) = delete;
   ~Port();
@@ -82,8 +86,11 @@ class Port {
   // does: partial writes and interrupted calls are continued until every byte is out. With
   // pacing, each gap starts once the byte before it has left the port. Returns early with the
   // bytes written so far when the device fails (e.g. EIO after a hang-up) or the cancel handle
-  // given at open becomes ready.
-  WriteResult Write(std::span<const std::byte> bytes);
+  // given at open becomes ready. `what` names the bytes (a check file) when the line is held.
+  WriteResult Write(std::span<const std::byte> bytes, const std::string& what = "the send");
+
+  // Whether the last write was held at some point, and what was said of it.
+  const HeldLine& Held() const { return held_; }
 
  private:
   // Waits out a gap; false when cancelled.
@@ -94,6 +101,7 @@ class Port {
   os::WakeHandle cancel_;
   Pacing pacing_;
   bool discardInput_;
+  HeldLine held_;
 };
 
 }  // namespace serial

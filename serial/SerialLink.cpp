@@ -16,7 +16,8 @@ std::string SerialLink::OpenOnce(std::string& mismatch) {
     return "Cannot open port " + os::Quoted(wanted_.device) + ": " + opened.failure;
   }
   mismatch = std::move(opened.mismatch);
-  portHandle_ = std::make_unique<Port>(wanted_.device, std::move(opened.port), cancel_, wanted_);
+  portHandle_ =
+      std::make_unique<Port>(wanted_.device, std::move(opened.port), cancel_, wanted_, tellHeld_);
   everOpened_ = true;
   return {};
 }

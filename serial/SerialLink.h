@@ -67,6 +67,9 @@ class SerialLink {
   // The port Open was asked for.
   const PortOptions& Wanted() const { return wanted_; }
 
+  // Where a port says, during a send, that its line is held and moves again.
+  void TellHeld(HeldLine::Tell tell) { tellHeld_ = std::move(tell); }
+
  private:
   // Opens the port into portHandle_. Returns why it could not, or "" and in `mismatch` which
   // settings did not take.
@@ -84,6 +87,7 @@ class SerialLink {
   // Without reconnect, a port that went away says once what --reconnect would do.
   bool hintGiven_ = false;
   PortProblem problem_ = PortProblem::None;
+  HeldLine::Tell tellHeld_;
 };
 
 }  // namespace serial

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "os/Text.h"
 #include "shell/Platform.h"
 #include "shell/PortAdvice.h"
 
@@ -12,6 +13,7 @@ namespace shell {
 Feed::Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, Reporter& reporter,
            serial::SerialLink::Opener opener, PortLister lister)
     : options_(options),
+      timer_(timer),
       stop_(stop),
       link_(std::move(opener)),
       cycle_(link_, options.pause,
@@ -19,7 +21,10 @@ Feed::Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, 
                os::WaitUntil(timer.Due() + length, stop);
              }),
       reporter_(reporter),
-      lister_(std::move(lister)) {}
+      lister_(std::move(lister)) {
+  // A held line is said at once, from the send that waits for it.
+  link_.TellHeld([this](const std::string& line) { reporter_.Failure(line); });
+}
 
 std::vector<BoxNotice> Feed::Show() {
   const std::string message = link_.Open(options_.port, stop_);
@@ -58,6 +63,15 @@ std::vector<BoxNotice> Feed::Tick() {
     reporter_.Note(started, tick.portNotice);
     notices.insert(notices.begin(),
                    {.worked = true, .subject = options_.port.device, .text = tick.portNotice});
+  }
+  if (!tick.held.empty()) {
+    // The ticks that fell due meanwhile run as one, never as a burst; the user is told how many.
+    const long long missed = timer_.Missed();
+    reporter_.Failure(
+        "While port " + os::Quoted(tick.port) + " was held, " +
+        (missed == 0 ? "no tick" : std::to_string(missed) + " tick" + (missed == 1 ? "" : "s")) +
+        " fell due" + (missed == 0 ? "." : "; the beat goes on with one, not a burst."));
+    notices.push_back({.worked = false, .subject = tick.port, .text = tick.held});
   }
   reporter_.Tick(started, tick, failure.has_value());
   if (!failure && !tick.pause) {

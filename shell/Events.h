@@ -54,6 +54,7 @@ class Feed {
   void Report(const std::vector<std::string>& lines);
 
   const Options& options_;
+  const TickTimer& timer_;
   os::WakeHandle stop_;
   serial::SerialLink link_;
   feeder::CheckCycle cycle_;

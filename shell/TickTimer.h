@@ -31,6 +31,9 @@ class TickTimer {
   // When the tick taken last was due: the latest point of the grid that has passed.
   Clock::time_point Due() const { return start_ + period_ * expirations_; }
 
+  // How many ticks have fallen due since the one taken last: they will run as one.
+  long long Missed() const { return (Clock::now() - Due()) / period_; }
+
  private:
   os::Timer timer_;
   Clock::time_point start_;

@@ -299,3 +299,40 @@ TEST_F(FeedTest, APortNotThereIsToldInTheBoxWithThePortsThatAreAndItsReturnTakes
 }
 
 }  // namespace
+
+TEST_F(FeedTest, AHeldLineIsSaidOnceAtOnceThenItsReturnThenTheTicksThatFellDue) {
+  options_.port.heldAfter = std::chrono::milliseconds(30);
+  options_.port.line.ctsRtsFlow = true;
+  const shell::TickTimer fast(std::chrono::milliseconds(5));
+  shell::Feed feed(options_, fast, os::WakeHandle(), reporter_, device_.Opener(),
+                   [this] { return ports_; });
+  feed.Show();
+  testing_support::WriteFile("check1.txt", std::string(1000, 'x'));
+  device_.HoldAfter(400, "the device holds CTS low");
+  const std::string held =
+      "Port \"COM1\" has taken no bytes for 30 ms: check1.txt, 400 of 1000 bytes sent; the "
+      "device holds CTS low. Check the device and its cable, or start checkfeed with --flow "
+      "none.";
+  // The box shows it once the tick is over; stderr had it as it happened, then the bytes that
+  // moved again, then how many ticks fell due meanwhile (the hold lasted at least 30 ms).
+  EXPECT_EQ(feed.Tick(),
+            (std::vector<shell::BoxNotice>{{.worked = false, .subject = "COM1", .text = held}}));
+  EXPECT_EQ(device_.Sent(), std::string(1000, 'x'));
+  const std::string errors = Errors();
+  const std::string again =
+      "checkfeed: Port \"COM1\" takes bytes again: check1.txt, 1000 of 1000 bytes sent\n";
+  ASSERT_TRUE(errors.starts_with("checkfeed: " + held + "\n" + again)) << errors;
+  int missed = 0;
+  ASSERT_EQ(std::sscanf(errors.substr(("checkfeed: " + held + "\n" + again).size()).c_str(),
+                        "checkfeed: While port \"COM1\" was held, %d ticks fell due; the beat "
+                        "goes on with one, not a burst.\n",
+                        &missed),
+            1)
+      << errors;
+  EXPECT_GE(missed, 6);
+  // A line that moves says nothing.
+  testing_support::WriteFile("check2.txt", "two");
+  EXPECT_EQ(feed.Tick(), std::vector<shell::BoxNotice>{});
+  EXPECT_EQ(Errors(), errors);
+  feed.Close();
+}

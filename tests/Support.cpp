@@ -5,6 +5,7 @@
 #include <memory>
 #include <random>
 #include <stdexcept>
+#include <utility>
 
 #include "serial/NativePort.h"
 
@@ -54,16 +55,28 @@ class StandInPort final : public serial::NativePort {
     ++device_.closes;
   }
 
-  bool WriteDrained(std::span<const std::byte> bytes, serial::WriteResult& result) override {
+  bool WriteDrained(std::span<const std::byte> bytes, serial::WriteResult& result,
+                    serial::HeldLine& held) override {
     const auto began = StandInDevice::Clock::now();
     if (device_.failError_ != 0) {
       result.error = device_.failError_;
       result.gone = device_.failGone_;
       return false;
     }
+    if (const auto holdAfter = std::exchange(device_.holdAfter_, std::nullopt)) {
+      // The line takes what it takes, then nothing until the program has said it is held.
+      held.Moved(result.written + *holdAfter);
+      os::WakeEvent room;
+      const os::Waited waited{.handle = room.Handle(), .ready = os::Waited::For::Reading};
+      serial::WaitForRoom(std::span(&waited, 1), os::WakeHandle(), held, [&] {
+        room.Raise();
+        return device_.holdWhy_;
+      });
+    }
     const auto* data = reinterpret_cast<const char*>(bytes.data());
     device_.pieces.push_back({std::string(data, bytes.size()), began, StandInDevice::Clock::now()});
     result.written += bytes.size();
+    held.Moved(result.written);
     return true;
   }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,13 @@ class StandInDevice {
   void FailWrites(int error, bool gone);
   void Heal() { failError_ = 0; }
 
+  // The next write takes `bytes` and then nothing, as a device that holds the line, until the
+  // program says that it is held (with `why` as the reason the system gives); then the rest.
+  void HoldAfter(std::size_t bytes, std::string why) {
+    holdAfter_ = bytes;
+    holdWhy_ = std::move(why);
+  }
+
   // Every attempt to open, with the options it was given; how many ports were closed; every
   // piece written; all bytes written, in order.
   std::vector<serial::PortOptions> attempts;
@@ -76,6 +84,8 @@ class StandInDevice {
   friend class StandInPort;
   int failError_ = 0;
   bool failGone_ = false;
+  std::optional<std::size_t> holdAfter_;
+  std::string holdWhy_;
 };
 
 }  // namespace testing_support

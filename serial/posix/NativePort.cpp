@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -101,7 +100,8 @@ class PosixPort final : public NativePort {
       : fd_(std::move(fd)),
         lock_(std::move(lock)),
         cancel_(cancel),
-        bytesPerSecond_(std::max(1U, BytesPerSecond(line))) {}
+        bytesPerSecond_(std::max(1U, BytesPerSecond(line))),
+        ctsRtsFlow_(line.ctsRtsFlow) {}
 
   ~PosixPort() override {
     ::ioctl(fd_.Get(), TIOCNXCL);
@@ -114,15 +114,16 @@ class PosixPort final : public NativePort {
     lock_.Release();
   }
 
-  bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result) override {
-    unsent_ = !WriteAll(bytes, result);
+  bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result,
+                    HeldLine& held) override {
+    unsent_ = !WriteAll(bytes, result, held);
     return !unsent_;
   }
 
   void DiscardInput() override { ::tcflush(fd_.Get(), TCIFLUSH); }
 
  private:
-  bool WriteAll(std::span<const std::byte> bytes, WriteResult& result) {
+  bool WriteAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine& held) {
     std::size_t done = 0;
     while (done < bytes.size()) {
       const std::span<const std::byte> rest = bytes.subspan(done);
@@ -130,10 +131,13 @@ class PosixPort final : public NativePort {
       if (count > 0) {
         done += static_cast<std::size_t>(count);
         result.written += static_cast<std::size_t>(count);
+        held.Moved(result.written);
       } else if (count < 0 && errno == EINTR) {
         continue;
       } else if (count < 0 && errno == EAGAIN) {
-        if (!WaitWritable()) {
+        // Until the device can take more.
+        const os::Waited room{.handle = os::WakeOf(fd_.Get()), .ready = os::Waited::For::Writing};
+        if (!WaitForRoom(std::span(&room, 1), cancel_, held, [this] { return WhyHeld(); })) {
           result.cancelled = true;
           return false;
         }
@@ -143,27 +147,29 @@ class PosixPort final : public NativePort {
         return false;
       }
     }
-    const int drained = Drain();
+    const int drained = Drain(result, held);
     result.cancelled = drained < 0;
     result.error = std::max(drained, 0);
     result.gone = DeviceGone(result.error);
     return drained == 0;
   }
 
-  // Waits until the device can take more bytes. False when cancelled.
-  bool WaitWritable() {
-    const std::array<os::Waited, 2> waited{
-        {{.handle = os::WakeOf(fd_.Get()), .ready = os::Waited::For::Writing},
-         {.handle = cancel_, .ready = os::Waited::For::Reading}}};
-    return os::WaitForAny(waited) != 1U;
-  }
-
   // Waits until the driver's queue is on the wire. Returns an errno value, or -1 when cancelled.
-  int Drain() {
+  int Drain(const WriteResult& result, HeldLine& held) {
     // tcdrain() cannot be interrupted by a stop request and a full driver queue takes seconds at
     // 9600 baud, so wait on the queue's fill level and leave only the last bytes to tcdrain().
+    // A queue that does not go down is a held line.
     int queued = 0;
+    int before = 0;
     while (::ioctl(fd_.Get(), TIOCOUTQ, &queued) == 0 && queued > 0) {
+      if (before != 0 && queued < before) {
+        held.Moved(result.written);
+      }
+      before = queued;
+      const auto deadline = held.Deadline();
+      if (deadline && os::Clock::now() >= *deadline) {
+        held.Stalled(WhyHeld());
+      }
       const auto needed = static_cast<unsigned>(queued) * 1000U / bytesPerSecond_;
       const auto pause = std::chrono::milliseconds(std::clamp(needed, 1U, 100U));
       if (os::WaitForAny(std::span(&cancel_, 1), os::Clock::now() + pause)) {
@@ -178,10 +184,21 @@ class PosixPort final : public NativePort {
     return 0;
   }
 
+  // What holds the line, where the system can tell: with RTS/CTS flow control, a device that
+  // keeps CTS low. Linux does not say whether an XOFF holds output.
+  std::string WhyHeld() const {
+    int lines = 0;
+    if (ctsRtsFlow_ && ::ioctl(fd_.Get(), TIOCMGET, &lines) == 0 && (lines & TIOCM_CTS) == 0) {
+      return "the device holds CTS low";
+    }
+    return {};
+  }
+
   Descriptor fd_;
   LockFile lock_;
   os::WakeHandle cancel_;
   unsigned bytesPerSecond_;
+  bool ctsRtsFlow_;
   bool unsent_ = false;  // a write was cut short: what the driver still holds is not wanted
 };
 

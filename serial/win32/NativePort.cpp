@@ -1,6 +1,6 @@
 // The port on Windows: a COM port opened for this program alone (share mode 0: Windows itself
 // keeps every other opener out, so there are no lock files), given its queue sizes, DCB,
-// time-outs and event mask, written until every byte is taken and then flushed.
+// time-outs and event mask, written until every byte is taken and the driver's queue is empty.
 
 #include "serial/NativePort.h"
 
@@ -10,6 +10,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <optional>
 #include <utility>
 
 #include "os/Error.h"
@@ -41,10 +42,27 @@ bool SetModemLines(HANDLE port, const DCB& dcb) {
   return true;
 }
 
+// What holds the line, where the driver tells.
+std::string WhyHeld(const COMSTAT& status) {
+  if (status.fCtsHold) {
+    return "the device holds CTS low";
+  }
+  if (status.fXoffHold) {
+    return "the device sent XOFF and no XON since";
+  }
+  if (status.fDsrHold) {
+    return "the device holds DSR low";
+  }
+  return {};
+}
+
 class WindowsPort final : public NativePort {
  public:
-  WindowsPort(HANDLE port, HANDLE written, os::WakeHandle cancel)
-      : port_(port), written_(written), cancel_(cancel) {}
+  WindowsPort(HANDLE port, HANDLE written, os::WakeHandle cancel, const LineSettings& line)
+      : port_(port),
+        written_(written),
+        cancel_(cancel),
+        bytesPerSecond_(std::max(1U, BytesPerSecond(line))) {}
 
   ~WindowsPort() override {
     // A write cut short leaves bytes in the driver that nobody wants sent any more.
@@ -55,18 +73,40 @@ class WindowsPort final : public NativePort {
     CloseHandle(written_);
   }
 
-  bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result) override {
-    unsent_ = !WriteAll(bytes, result);
+  bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result,
+                    HeldLine& held) override {
+    unsent_ = !WriteAll(bytes, result, held) || !Drain(result, held);
     return !unsent_;
   }
 
   void DiscardInput() override { PurgeComm(port_, PURGE_RXCLEAR); }
 
  private:
+  // How often a wait looks at the driver's queue: whether bytes move, and how many are left.
+  static constexpr auto kLook = std::chrono::milliseconds(100);
+
+  // The driver's queue, or nothing when it cannot tell.
+  std::optional<COMSTAT> Status() {
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (!ClearCommError(port_, &errors, &status)) {
+      return std::nullopt;
+    }
+    return status;
+  }
+
+  // Said once when nothing moved for a while.
+  void LookForHold(HeldLine& held, const std::optional<COMSTAT>& status) {
+    const auto deadline = held.Deadline();
+    if (deadline && os::Clock::now() >= *deadline) {
+      held.Stalled(status ? WhyHeld(*status) : std::string());
+    }
+  }
+
   // The port is opened for overlapped writes only so that a stop request can end one: the tick
   // still waits for each write to finish, as a synchronous write would. Adapters report 31, 22,
   // 5, 995 or 1617 when they are unplugged, Wine 21: any failed write on a port means it is lost.
-  bool WriteAll(std::span<const std::byte> bytes, WriteResult& result) {
+  bool WriteAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine& held) {
     std::size_t done = 0;
     while (done < bytes.size()) {
       const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, MAXDWORD));
@@ -79,13 +119,28 @@ class WindowsPort final : public NativePort {
         result.gone = true;
         return false;
       }
+      // Until the driver has taken the chunk. While it waits, what the driver still holds for
+      // this write going down means bytes move.
       const std::array<os::WakeHandle, 2> handles{os::WakeOf(written_), cancel_};
-      if (os::WaitForAny(handles) == 1U) {
-        CancelIoEx(port_, &overlapped);
-        GetOverlappedResult(port_, &overlapped, &count, TRUE);
-        result.written += count;
-        result.cancelled = true;
-        return false;
+      DWORD left = chunk;
+      for (;;) {
+        const auto ready = os::WaitForAny(handles, os::Clock::now() + kLook);
+        if (ready == 1U) {
+          CancelIoEx(port_, &overlapped);
+          GetOverlappedResult(port_, &overlapped, &count, TRUE);
+          result.written += count;
+          result.cancelled = true;
+          return false;
+        }
+        if (ready == 0U) {
+          break;
+        }
+        const std::optional<COMSTAT> status = Status();
+        if (status && status->cbOutQue < left) {
+          left = status->cbOutQue;
+          held.Moved(result.written + (chunk - left));
+        }
+        LookForHold(held, status);
       }
       const bool ok = GetOverlappedResult(port_, &overlapped, &count, TRUE) != 0;
       done += count;
@@ -95,19 +150,43 @@ class WindowsPort final : public NativePort {
         result.gone = true;
         return false;
       }
-    }
-    // Until the driver's queue is on the wire.
-    if (!FlushFileBuffers(port_)) {
-      result.error = static_cast<int>(GetLastError());
-      result.gone = true;
-      return false;
+      held.Moved(result.written);
     }
     return true;
+  }
+
+  // Until the driver's queue is on the wire. FlushFileBuffers would wait the same way, but no
+  // stop request can end it, and a device that holds the line may never let it return.
+  bool Drain(WriteResult& result, HeldLine& held) {
+    DWORD before = MAXDWORD;
+    for (;;) {
+      const std::optional<COMSTAT> status = Status();
+      if (!status) {
+        result.error = static_cast<int>(GetLastError());
+        result.gone = true;
+        return false;
+      }
+      if (status->cbOutQue == 0) {
+        return true;
+      }
+      if (status->cbOutQue < before && before != MAXDWORD) {
+        held.Moved(result.written);
+      }
+      before = status->cbOutQue;
+      LookForHold(held, status);
+      const auto needed = status->cbOutQue * 1000U / bytesPerSecond_;
+      const auto pause = std::chrono::milliseconds(std::clamp<DWORD>(needed, 1U, 100U));
+      if (os::WaitForAny(std::span(&cancel_, 1), os::Clock::now() + pause)) {
+        result.cancelled = true;
+        return false;
+      }
+    }
   }
 
   HANDLE port_;
   HANDLE written_;  // signalled when a write finishes
   os::WakeHandle cancel_;
+  unsigned bytesPerSecond_;
   bool unsent_ = false;
 };
 
@@ -166,7 +245,7 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
   } else {
     DescribeMismatch(wanted, actual, modemLines, mismatch);
   }
-  return {.port = std::make_unique<WindowsPort>(port, written, cancel),
+  return {.port = std::make_unique<WindowsPort>(port, written, cancel, options.line),
           .failure = {},
           .mismatch = mismatch.Text(),
           .problem = PortProblem::None};

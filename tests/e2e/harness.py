@@ -670,14 +670,51 @@ class Scene(unittest.TestCase):
         self.addCleanup(program.close)
         return program
 
-    def stop(self, program):
+    def stop(self, program, how=None):
         """Asks the program to stop, as a user would: SIGTERM; on Windows Ctrl+C, or taskkill
-        (WM_CLOSE to its windows) for the windowed program."""
-        if self.target.windowed:
-            subprocess.run([self.target.wine, "taskkill", "/im", "checkfeed.exe"],
+        (WM_CLOSE to its windows) for the windowed program. `how` is another signal, or
+        "taskkill"."""
+        if how == "taskkill" or (how is None and self.target.windowed):
+            subprocess.run([self.target.wine, "taskkill", "/im",
+                            os.path.basename(self.target.program)],
                            capture_output=True, timeout=30, env=program.env)
         else:
-            program.signal(self.target.stop)
+            program.signal(how or self.target.stop)
+
+    def stops(self):
+        """Every way a user stops this program: signals on Linux; Ctrl+C and taskkill for the
+        Windows console program; taskkill for the windowed one."""
+        if not self.target.windows:
+            return [signal.SIGTERM, signal.SIGINT, signal.SIGHUP]
+        return ["taskkill"] if self.target.windowed else [signal.SIGINT, "taskkill"]
+
+    def start_held_send(self, *args, env=None):
+        """Starts the program with a 1 MiB check1.txt on the test's pty, which nobody reads: the
+        send stops moving once the pty is full. Checks that the program says so within 3 s, with
+        the bytes sent, on stderr and in its --log; returns the program, still in the send."""
+        self.write_check(1, bytes(range(256)) * 4096)
+        log = os.path.join(self.workdir, "held.log")
+        program = self.start("--log", log, *args, env=env)
+        self.assertTrue(wait_until(lambda: unread(self.pty) > 0, 10 + self.target.startup),
+                        "the send never began")
+        held = re.compile(r'checkfeed: Port "(.+)" has taken no bytes for 2 s: check1\.txt, '
+                          r"(\d+) of 1048576 bytes sent\. Check the device and its cable\.$")
+        full = time.monotonic()
+        notice = wait_until(lambda: [(when, line) for when, line in program.stderr.timed()
+                                     if held.match(line)], 6, step=0.01)
+        self.assertTrue(notice, f"no word of the held line: {program.stderr.texts()}")
+        when, line = notice[0]
+        # Said 2 s after the last byte the pty took. A pty full from the first write may still
+        # take a last 1.5 KiB when its kernel buffer moves on, seen 2.0 s after the first byte
+        # in the namespace the program runs in here (at once outside it): so from the first
+        # byte, between 2 s and 4 s, and a second for the system to carry the line to us.
+        self.assertGreaterEqual(when - full, 1.9, "the held line was said before 2 s passed")
+        self.assertLess(when - full, 5.0, "the held line was said late")
+        self.assertGreater(int(held.match(line).group(2)), 0)
+        self.assertIsNone(program.process.poll())
+        with open(log, encoding="utf-8") as record:
+            self.assertIn(line[len("checkfeed: "):], record.read())
+        return program
 
     def watch_opens(self, pty=None):
         """Counts the opens of the test's pty (or `pty`). The program opens its port at the show,

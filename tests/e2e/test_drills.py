@@ -62,16 +62,15 @@ class Faults(harness.Scene):
 
 
 class Stopping(harness.Scene):
-    def test_a_stop_request_during_a_long_write_ends_the_program_at_once(self):
-        self.write_check(1, pattern(MIB))
-        program = self.start()  # nobody reads: the write blocks once the pty is full
-        # The pty holds what was written and nobody read: the write is under way, then blocked.
-        self.assertTrue(harness.wait_until(lambda: harness.unread(self.pty) > 0,
-                                           10 + self.target.startup), "the write never began")
-        time.sleep(1.0)
-        self.assertIsNone(program.process.poll())
-        self.stop(program)  # SIGTERM, or Ctrl+C under Wine
-        self.assert_ends_cleanly(program, within=1.5)
+    def test_a_held_send_is_said_and_every_stop_ends_it_at_once(self):
+        for how in self.stops():
+            with self.subTest(stop=str(how)):
+                program = self.start_held_send()
+                self.stop(program, how)
+                self.assert_ends_cleanly(program, within=1.0)
+                program.close()
+                self.pty = harness.Pty()  # a fresh, empty line for the next stop
+                self.addCleanup(self.pty.close)
 
     def test_sigint_during_the_pause_ends_the_program_at_once(self):
         for number in range(1, 7):

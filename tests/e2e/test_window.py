@@ -81,6 +81,13 @@ class WindowRun(harness.Scene):
         self.stop(program)
         self.assert_ends_cleanly(program)
 
+    def test_a_stop_ends_a_held_send_while_the_window_is_busy_in_it(self):
+        display = self.open_display(window_manager=False)
+        program = self.start_held_send(env=display.env)
+        self.assertEqual(len(display.find("Form1")), 1)
+        self.stop(program)  # SIGTERM; taskkill for checkfeed.exe, which Form1 cannot answer now
+        self.assert_ends_cleanly(program, within=1.0)
+
     def test_no_usable_display_runs_without_a_window_and_maps_no_toolkit(self):
         self.linux_only("the toolkit and the module are Linux's")
         # An X display that does not answer, and an explicit --no-window.
