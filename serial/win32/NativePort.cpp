@@ -109,7 +109,9 @@ class WindowsPort final : public NativePort {
   bool WriteAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine& held) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-      const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, MAXDWORD));
+      // A queue's worth at a time: each write that finishes says how far the send got, where a
+      // driver does not count a pending write in its queue (Wine on a pseudo-terminal).
+      const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, kQueueSize));
       OVERLAPPED overlapped{};
       overlapped.hEvent = written_;
       DWORD count = 0;
@@ -122,7 +124,7 @@ class WindowsPort final : public NativePort {
       // Until the driver has taken the chunk. While it waits, what the driver still holds for
       // this write going down means bytes move.
       const std::array<os::WakeHandle, 2> handles{os::WakeOf(written_), cancel_};
-      DWORD left = chunk;
+      std::optional<DWORD> left;  // what the driver held of it when last seen, if it said
       for (;;) {
         const auto ready = os::WaitForAny(handles, os::Clock::now() + kLook);
         if (ready == 1U) {
@@ -135,10 +137,14 @@ class WindowsPort final : public NativePort {
         if (ready == 0U) {
           break;
         }
+        // A driver that counts the pending write in its queue shows it go down; one that shows
+        // nothing (Wine on a pseudo-terminal) tells nothing about it.
         const std::optional<COMSTAT> status = Status();
-        if (status && status->cbOutQue < left) {
+        if (status && status->cbOutQue > 0 && status->cbOutQue <= chunk) {
+          if (left && status->cbOutQue < *left) {
+            held.Moved(result.written + (chunk - status->cbOutQue));
+          }
           left = status->cbOutQue;
-          held.Moved(result.written + (chunk - left));
         }
         LookForHold(held, status);
       }
