@@ -131,7 +131,13 @@ TEST(CheckFileTest, FilesAreReadAsBytesByTheirUtf16Names) {
 
   serial::SerialLink link;  // never opened: the file is read, nothing is sent
   feeder::CheckCycle cycle(link);
+  // An editor or a logger may hold the file open for writing meanwhile.
+  HANDLE writer = CreateFileW(L"check1.txt", GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   cycle.TimerTimer();
+  CloseHandle(writer);
   ASSERT_EQ(cycle.LastTick().size, content.size());
   EXPECT_EQ(std::memcmp(feeder::SendBuffer.data(), content.data(), content.size()), 0);
   try {
