@@ -695,7 +695,7 @@ class Scene(unittest.TestCase):
         send stops moving once the pty is full. Checks that the program says so within 3 s, with
         the bytes sent, on stderr and in its --log; returns the program, still in the send."""
         self.write_check(1, bytes(range(256)) * 4096)
-        log = os.path.join(self.workdir, "held.log")
+        log = tempfile.mktemp(prefix="held-", suffix=".log", dir=self.workdir)
         program = self.start("--log", log, *args, env=env)
         self.assertTrue(wait_until(lambda: unread(self.pty) > 0, 10 + self.target.startup),
                         "the send never began")
@@ -714,8 +714,11 @@ class Scene(unittest.TestCase):
         self.assertLess(when - full, 5.0, "the held line was said late")
         self.assertGreater(int(held.match(line).group(2)), 0)
         self.assertIsNone(program.process.poll())
-        with open(log, encoding="utf-8") as record:
-            self.assertIn(line[len("checkfeed: "):], record.read())
+        # The log gets the line right after stderr does.
+        def logged():
+            with open(log, encoding="utf-8") as record:
+                return line[len("checkfeed: "):] in record.read()
+        self.assertTrue(wait_until(logged, 2), "the held line is not in the log")
         return program
 
     def watch_opens(self, pty=None):
