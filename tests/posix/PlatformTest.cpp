@@ -128,16 +128,16 @@ std::string ListedOn(const std::vector<std::string>& ttys,
   namespace fs = std::filesystem;
   testing_support::ScratchDirectory root;
   const fs::path tty = root.Path() / "sys/class/tty";
-  for (const std::string& spec : ttys) {
-    const std::string name = spec.substr(0, spec.find_first_of("=:"));
+  for (const std::string& entry : ttys) {
+    const std::string name = entry.substr(0, entry.find_first_of("=:"));
     fs::create_directories(tty / name);
-    if (const auto type = spec.find(':'); type != std::string::npos) {
-      testing_support::WriteFile(tty / name / "type", spec.substr(type + 1) + "\n");
+    if (const auto type = entry.find(':'); type != std::string::npos) {
+      testing_support::WriteFile(tty / name / "type", entry.substr(type + 1) + "\n");
     }
-    if (const auto driver = spec.find('='); driver != std::string::npos) {
+    if (const auto driver = entry.find('='); driver != std::string::npos) {
       fs::create_directories(tty / name / "device");
       fs::create_directory_symlink(
-          "../../../bus/drivers/" + spec.substr(driver + 1, spec.find(':') - driver - 1),
+          "../../../bus/drivers/" + entry.substr(driver + 1, entry.find(':') - driver - 1),
           tty / name / "device/driver");
     }
   }
