@@ -141,7 +141,19 @@ def main():
                         "under Wine")
     parser.add_argument("--wine-dir", help="the Windows build's Wine folder (tests/tools/wine/prefix.sh)")
     parser.add_argument("--only-windows", action="store_true", help="measure only checkfeed.exe")
+    parser.add_argument("--only-held", action="store_true",
+                        help="measure only a held send, on Linux and (with --exe) under Wine")
     options = parser.parse_args()
+    if options.only_held:
+        held_line("checkfeed", lambda pty: [os.path.abspath(options.binary), "--no-window",
+                                            "--period", "1000", "--port", pty.path])
+        if options.exe:
+            target = wine_target(options)
+            held_line("checkfeedc.exe", lambda pty: target.command(
+                ["--no-window", "--period", "1000", "--port", "COM21"]),
+                      link=lambda pty: target.port(tempfile.gettempdir(), pty, 21),
+                      stop=signal.SIGINT)
+        return 0
     if options.only_windows:
         return windows(options)
 
@@ -208,6 +220,8 @@ def main():
     if options.xwindow:
         window_start(options)
     subprocess.run([options.tick_bench, "20"], check=True)
+    held_line("checkfeed", lambda pty: [os.path.abspath(options.binary), "--no-window", "--period",
+                                        "1000", "--port", pty.path])
     if options.exe:
         windows(options)
     return 0
@@ -330,17 +344,73 @@ def window_start(options):
     print()
 
 
-def windows(options):
-    """checkfeedc.exe under Wine on a pty mapped to COM20: the beat over the rotations, its CPU
-    while idle, a replugged port's next file; then checkfeed.exe's window; and the programs' size
-    and DLLs."""
+HELD = "has taken no bytes for"
+
+
+def held_line(name, command, link=None, stop=signal.SIGTERM, runs=5):
+    """A send the device holds: a pty nobody reads and a 1 MiB check1.txt. Times the notice from
+    the last byte the pty took (on Linux from the program's own write count, /proc/PID/io; under
+    Wine, whose server traffic counts there too, from the first byte at the pty), and the program's
+    end from the stop request. Worst of `runs`."""
+    notices, ends = [], []
+    for _ in range(runs):
+        pty = harness.Pty()
+        folder = tempfile.mkdtemp(prefix="checkfeed-bench-")
+        with open(os.path.join(folder, "check1.txt"), "wb") as out:
+            out.write(bytes(range(256)) * 4096)
+        if link:
+            link(pty)
+        process = subprocess.Popen(command(pty), cwd=folder, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                   start_new_session=True)
+        said = harness.Lines(process.stderr, harness.WINE_NOISE)
+        pid = process.pid if link is None else harness.wait_until(
+            lambda: harness.session_process(process.pid, "checkfeedc.exe"), 10)
+        written = []  # (time, bytes written so far) while the program runs
+        harness.wait_until(lambda: harness.unread(pty) > 0, 15, step=0.005)
+        first = time.monotonic()
+        while not any(HELD in line for line in said.texts()) and time.monotonic() - first < 10:
+            with open(f"/proc/{pid}/io") as io:
+                wchar = next(line for line in io if line.startswith("wchar:"))
+                written.append((time.monotonic(), int(wchar.split()[1])))
+            time.sleep(0.002)
+        when, line = next(((when, line) for when, line in said.timed() if HELD in line),
+                          (None, None))
+        if line is not None:
+            sent = int(line.split(", ")[1].split()[0])
+            # The last byte taken: the first moment the count reached what the notice says was
+            # sent, beyond what was written before the send (the lock file's PID line).
+            base = written[0][1] - sent if link is None else None
+            last = first if link is not None else next(
+                (at for at, count in written if count - base >= sent), first)
+            notices.append((when - last) * 1000.0)
+        os.kill(pid, stop)  # under Wine, SIGINT to the program itself is its Ctrl+C
+        stopped = time.monotonic()
+        process.wait(timeout=10)
+        ends.append((time.monotonic() - stopped) * 1000.0)
+        pty.close()
+        shutil.rmtree(folder, True)
+    basis = "the first byte at the pty" if link else "the last byte the pty took"
+    print(f"{name}, a held send ({runs} runs, worst): notice {max(notices):.0f} ms after {basis} "
+          f"(2000 ms wanted); stop to end {max(ends):.0f} ms", flush=True)
+
+
+def wine_target(options):
+    """checkfeedc.exe, beside checkfeed.exe, in the Wine prefix the tests use (made if need be).
+    Ctrl+C stops it."""
     wine_dir = os.path.abspath(options.wine_dir)
     tests = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tools", "wine")
     subprocess.run(["sh", os.path.join(tests, "prefix.sh"), "setup", wine_dir], check=True,
                    stdout=subprocess.DEVNULL)
     os.environ.update(CHECKFEED_WINE=os.path.join(tests, "wine.sh"), CHECKFEED_WINE_DIR=wine_dir)
-    # The console program beside the windowed one: Ctrl+C stops it.
-    target = harness.Target(os.path.join(os.path.dirname(options.exe), "checkfeedc.exe"))
+    return harness.Target(os.path.join(os.path.dirname(options.exe), "checkfeedc.exe"))
+
+
+def windows(options):
+    """checkfeedc.exe under Wine on a pty mapped to COM20: the beat over the rotations, its CPU
+    while idle, a replugged port's next file; then checkfeed.exe's window; and the programs' size
+    and DLLs."""
+    target = wine_target(options)
     files = {n: (f"CHECK {n}\r\n".encode() + bytes(range(256)) * n) for n in range(1, 7)}
 
     # The beat, and CPU while idle: the program's own, and Wine's server's.
@@ -409,6 +479,10 @@ def windows(options):
     os.unlink(link.path)
 
     shutil.rmtree(feed.folder, True)
+
+    held_line("checkfeedc.exe", lambda pty: target.command(["--no-window", "--period", "1000",
+                                                            "--port", "COM21"]),
+              link=lambda pty: target.port(tempfile.gettempdir(), pty, 21), stop=signal.SIGINT)
 
     # As it is shipped: without its debugging information.
     stripped = os.path.join(tempfile.mkdtemp(prefix="checkfeed-bench-"), "checkfeed.exe")

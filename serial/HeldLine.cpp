@@ -65,16 +65,18 @@ std::optional<std::size_t> WaitForRoom(std::span<const os::Waited> room, os::Wak
   std::copy(room.begin(), room.end(), waited.begin());
   waited[room.size()] = {.handle = cancel, .ready = os::Waited::For::Reading};
   const auto all = std::span(waited).first(room.size() + 1);
-  for (;;) {
-    const auto ready = os::WaitForAny(all, held.Deadline());
-    if (!ready) {
-      held.Stalled(why());
-    } else if (*ready == room.size()) {
-      return std::nullopt;
-    } else {
-      return ready;
-    }
+  auto until = os::Clock::now() + LookAgain;
+  if (const auto deadline = held.Deadline()) {
+    until = std::min(until, *deadline);
   }
+  const auto ready = os::WaitForAny(all, until);
+  if (!ready) {
+    if (const auto deadline = held.Deadline(); deadline && os::Clock::now() >= *deadline) {
+      held.Stalled(why());
+    }
+    return 0;  // look again
+  }
+  return *ready == room.size() ? std::nullopt : ready;
 }
 
 }  // namespace serial

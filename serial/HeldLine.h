@@ -62,9 +62,14 @@ class HeldLine {
   std::string notice_;
 };
 
-// Waits until one of `room` is ready (the device can take more: 0 ...) or `cancel` is; while it
-// waits, nothing moving until `held`'s deadline is a held line, said with what `why` tells.
-// Returns the index of the ready one in `room`, or nothing when cancelled.
+// How often a wait for room looks again without being woken: a pseudo-terminal was seen to free
+// room without waking its writer, which then learned of it only when its next wait ended.
+inline constexpr std::chrono::milliseconds LookAgain{100};
+
+// Waits until one of `room` is ready (the device can take more) or `cancel` is, or LookAgain has
+// passed; nothing moving until `held`'s deadline is a held line, said with what `why` tells.
+// Returns the index of the ready one in `room` (0 when it is time to look again), or nothing
+// when cancelled.
 std::optional<std::size_t> WaitForRoom(std::span<const os::Waited> room, os::WakeHandle cancel,
                                        HeldLine& held, const std::function<std::string()>& why);
 

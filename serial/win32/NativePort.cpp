@@ -82,9 +82,6 @@ class WindowsPort final : public NativePort {
   void DiscardInput() override { PurgeComm(port_, PURGE_RXCLEAR); }
 
  private:
-  // How often a wait looks at the driver's queue: whether bytes move, and how many are left.
-  static constexpr auto kLook = std::chrono::milliseconds(100);
-
   // The driver's queue, or nothing when it cannot tell.
   std::optional<COMSTAT> Status() {
     COMSTAT status{};
@@ -126,7 +123,7 @@ class WindowsPort final : public NativePort {
       const std::array<os::WakeHandle, 2> handles{os::WakeOf(written_), cancel_};
       std::optional<DWORD> left;  // what the driver held of it when last seen, if it said
       for (;;) {
-        const auto ready = os::WaitForAny(handles, os::Clock::now() + kLook);
+        const auto ready = os::WaitForAny(handles, os::Clock::now() + LookAgain);
         if (ready == 1U) {
           CancelIoEx(port_, &overlapped);
           GetOverlappedResult(port_, &overlapped, &count, TRUE);

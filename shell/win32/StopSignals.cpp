@@ -36,6 +36,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 // "taskkill /im checkfeedc.exe" too, which asks every window of the program to close.
 LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_QUERYENDSESSION) {
+    // Stop now, not at WM_ENDSESSION: Form1 answers the same question only once its tick is
+    // over, and a send the device holds may never be, so the logoff would wait on it.
+    SetEvent(Requested);
     return TRUE;
   }
   if (message == WM_CLOSE) {
