@@ -132,30 +132,44 @@ class WindowRun(harness.Scene):
     def test_a_port_that_is_not_there_is_told_in_the_box_with_the_ports_that_are(self):
         display = self.desktop(window_manager=False)
         if self.target.windows:
-            # A computer with COM3 and COM7, and no COM1: the default port is not there.
-            self.target.map_only(["COM3", "COM7"])
-            self.addCleanup(self.target.restore_ports)
-            args, port, reason, options = (), "COM1", self.target.missing, {"com1": False}
+            # A computer with COM3 and COM7, and no COM1: the default port is not there. Then one
+            # whose COM1 is listed but is no serial port: the box suggests another one.
+            cases = [(["COM3", "COM7"], None, self.target.missing, "Serial ports"),
+                     (["COM1", "COM3", "COM7"], "/dev/null", "not a serial port (", "Other serial ports")]
+            args, port, options = (), "COM1", {"com1": False}
         else:
-            args, port, reason = ("--port", "/dev/checkfeed-absent"), "/dev/checkfeed-absent", \
-                "No such file or directory"
-            options = {}
-        program = self.start(*args, env=display.env, **options)
-        self.assertEqual(len(display.wait_for("Form1", timeout=10 + self.target.startup)), 1)
-        # At the show, well within the first tick.
-        box = display.wait_for("checkfeed: 1 failure", timeout=5)
-        self.assertEqual(len(box), 1)
-        cannot = f'Cannot open port "{port}": {reason}'
-        self.assertEqual(program.stderr.texts()[:1], [f"checkfeed: {cannot}"])
-        text = display.box_text(self.target, "checkfeed: 1 failure")
-        if text is not None:
-            self.assertEqual(text, f"{cannot}. Serial ports on this computer: COM3, COM7. Start "
-                                   "checkfeed with --port COM3 (see README.txt).\n")
-        # Answered, then the window closed: the box is modal to it.
-        display.close_window(box[0])
-        self.assertTrue(harness.wait_until(lambda: not display.find("checkfeed: 1 failure"), 5))
-        display.close_window(display.find("Form1")[0])
-        self.assert_ends_cleanly(program)
+            cases = [(None, None, "No such file or directory", None)]
+            args, port, options = ("--port", "/dev/checkfeed-absent"), "/dev/checkfeed-absent", {}
+        for mapped, com1, reason, listed in cases:
+            with self.subTest(mapped=mapped):
+                if mapped:
+                    self.target.map_only(mapped)
+                    self.addCleanup(self.target.restore_ports)
+                if com1:
+                    link = os.path.join(self.target.ports, "com1")
+                    os.symlink(com1, link)
+                    self.addCleanup(os.unlink, link)
+                program = self.start(*args, env=display.env, **options)
+                self.assertEqual(len(display.wait_for("Form1", timeout=10 + self.target.startup)),
+                                 1)
+                # At the show, well within the first tick.
+                box = display.wait_for("checkfeed: 1 failure", timeout=5)
+                self.assertEqual(len(box), 1)
+                # Windows' own words for why, after "not a serial port (" where it opened.
+                cannot = f'Cannot open port "{port}": {reason}'
+                said = program.stderr.texts()[:1]
+                self.assertTrue(said and said[0].startswith(f"checkfeed: {cannot}"), said)
+                cannot = said[0][len("checkfeed: "):]
+                text = display.box_text(self.target, "checkfeed: 1 failure")
+                if text is not None:
+                    self.assertEqual(text, f"{cannot}. {listed} on this computer: COM3, COM7. "
+                                           "Start checkfeed with --port COM3 (see README.txt).\n")
+                # Answered, then the window closed: the box is modal to it.
+                display.close_window(box[0])
+                self.assertTrue(harness.wait_until(
+                    lambda: not display.find("checkfeed: 1 failure"), 5))
+                display.close_window(display.find("Form1")[0])
+                self.assert_ends_cleanly(program)
 
     def test_with_reconnect_a_port_that_comes_back_is_shown_as_back(self):
         display = self.desktop(window_manager=False)
