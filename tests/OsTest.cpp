@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <span>
+#include <system_error>
 #include <thread>
 
 #include "os/Text.h"
@@ -65,6 +67,30 @@ TEST(TickTimerTest, AWaitEndsEarlyWhenStopIsRequested) {
 
   stop.Raise();
   EXPECT_FALSE(os::WaitUntil(shell::Clock::now() + 60s, stop.Handle()));
+}
+
+TEST(WaitTest, TheReadyOneIsNamedNullHandlesNeverAreAndAClosedOneIsAnError) {
+  os::WakeEvent quiet;
+  os::WakeEvent raised;
+  raised.Raise();
+  // Whichever way a raised event is waited for, it is ready; a null handle never is, and the
+  // index is the ready one's among all given.
+  const std::array<os::Waited, 3> waited{
+      {{.handle = os::WakeHandle()},
+       {.handle = quiet.Handle()},
+       {.handle = raised.Handle(), .ready = os::Waited::For::Writing}}};
+  EXPECT_EQ(os::WaitForAny(waited, os::Clock::now() + 10s), 2U);
+  // A deadline already past: nothing ready is nothing, at once.
+  const auto before = os::Clock::now();
+  EXPECT_EQ(os::WaitForAny(std::span(waited).first(2), before - 1s), std::nullopt);
+  EXPECT_LT(os::Clock::now() - before, 1s);
+  // A handle that is closed is an error, not a wait that never ends or spins.
+  os::WakeHandle closed;
+  {
+    const os::WakeEvent gone;
+    closed = gone.Handle();
+  }
+  EXPECT_THROW(os::WaitForAny(std::span(&closed, 1), os::Clock::now() + 10s), std::system_error);
 }
 
 TEST(TextTest, TheSystemsWideTextAndUtf8RoundTripAndWhatIsNotTextIsReplaced) {

@@ -1,11 +1,11 @@
 #include "os/Error.h"
 
-#include <cstring>
+#include <system_error>
 
 namespace os {
 
 std::string ErrorText(int error) {
-  return std::strerror(error);
+  return std::generic_category().message(error);
 }
 
 }  // namespace os

@@ -98,6 +98,11 @@ std::optional<std::size_t> WaitForAny(std::span<const Waited> waited,
       throw std::system_error(errno, std::generic_category(), "Cannot wait");
     }
     for (std::size_t i = 0; i < waited.size(); ++i) {
+      // A descriptor that is not open would be reported at once, every time: an error, not a
+      // wait that spins.
+      if ((fds[i].revents & POLLNVAL) != 0) {
+        throw std::system_error(EBADF, std::generic_category(), "Cannot wait");
+      }
       if ((fds[i].revents & (fds[i].events | POLLERR | POLLHUP)) != 0) {
         return i;
       }

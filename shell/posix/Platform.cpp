@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
-#include <cstring>
+
+#include "os/Error.h"
 
 namespace shell {
 
@@ -18,19 +19,19 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 std::string DirectoryProblem(const std::string& dir) {
   struct stat status {};
   if (::stat(dir.c_str(), &status) != 0) {
-    return std::strerror(errno);
+    return os::ErrorText(errno);
   }
   if (!S_ISDIR(status.st_mode)) {
     return "not a directory";
   }
   if (::access(dir.c_str(), R_OK | X_OK) != 0) {
-    return std::strerror(errno);
+    return os::ErrorText(errno);
   }
   return {};
 }
 
 std::string ChangeDirectory(const std::string& dir) {
-  return ::chdir(dir.c_str()) == 0 ? std::string() : std::strerror(errno);
+  return ::chdir(dir.c_str()) == 0 ? std::string() : os::ErrorText(errno);
 }
 
 LocalTime ToLocalTime(std::time_t when) {
@@ -78,7 +79,7 @@ std::string AppendFile::Open(const std::string& path) {
   Close();
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
   if (fd < 0) {
-    return std::strerror(errno);
+    return os::ErrorText(errno);
   }
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
