@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "feeder/CheckCycle.h"
+#include "os/posix/Descriptor.h"
+#include "serial/NativePort.h"
 #include "serial/SerialLink.h"
-#include "serial/posix/Descriptor.h"
-#include "serial/posix/LockFile.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
   }
   std::ofstream("check1.txt", std::ios::binary) << bytes;
 
-  const serial::Descriptor master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  const os::Descriptor master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
   ::grantpt(master.Get());
   ::unlockpt(master.Get());
   const std::string slave = ::ptsname(master.Get());

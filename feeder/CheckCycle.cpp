@@ -5,7 +5,6 @@
 
 #include "feeder/CheckFile.h"
 #include "os/Error.h"
-#include "os/Text.h"
 
 namespace feeder {
 

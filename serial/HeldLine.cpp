@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "os/Text.h"
+#include "os/Error.h"
 
 namespace serial {
 

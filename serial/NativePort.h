@@ -44,6 +44,11 @@ struct OpenedPort {
   }
 };
 
+// Where the system keeps the lock files that tell other programs a port is taken: /var/lock on
+// Linux; Windows keeps a port to one opener itself and has none. Tests and the benchmark point it
+// at a folder of their own.
+extern std::string LockDirectory;
+
 // Takes the device `options` name for this program alone, opens it and gives it the options'
 // line. `cancel` ends a write under way when it becomes ready.
 OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel);

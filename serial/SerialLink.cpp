@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "os/Error.h"
-#include "os/Text.h"
 
 namespace serial {
 

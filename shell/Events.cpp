@@ -4,7 +4,7 @@
 #include <optional>
 #include <utility>
 
-#include "os/Text.h"
+#include "os/Error.h"
 #include "shell/Platform.h"
 #include "shell/PortAdvice.h"
 

@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "os/Error.h"
-#include "os/Text.h"
 
 namespace shell {
 

@@ -9,7 +9,7 @@
 #include "feeder/CheckCycle.h"
 #include "feeder/CheckFile.h"
 #include "os/Error.h"
-#include "os/Text.h"
+
 #include "tests/Support.h"
 
 namespace {

@@ -7,7 +7,6 @@
 #include <system_error>
 #include <thread>
 
-#include "os/Text.h"
 #include "os/Timer.h"
 #include "os/Wait.h"
 #include "shell/TickTimer.h"
@@ -91,27 +90,6 @@ TEST(WaitTest, TheReadyOneIsNamedNullHandlesNeverAreAndAClosedOneIsAnError) {
     closed = gone.Handle();
   }
   EXPECT_THROW(os::WaitForAny(std::span(&closed, 1), os::Clock::now() + 10s), std::system_error);
-}
-
-TEST(TextTest, TheSystemsWideTextAndUtf8RoundTripAndWhatIsNotTextIsReplaced) {
-  const std::string text =
-      "Pr\xC3\xBC"
-      "fstand \xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x98\x80";
-  const std::wstring wide = os::Widen(text);
-  // 14 characters; the last is outside the first plane: two UTF-16 units on Windows.
-  EXPECT_EQ(wide.size(), sizeof(wchar_t) == 2 ? 15U : 14U);
-  EXPECT_EQ(wide[2], L'\u00FC');
-  EXPECT_EQ(os::Narrow(wide), text);
-  // A stray byte, a cut-off sequence, an overlong form, a lone surrogate: each is a U+FFFD.
-  const std::string replaced = "\xEF\xBF\xBD";
-  EXPECT_EQ(os::Narrow(os::Widen("a\xFF"
-                                 "b")),
-            "a" + replaced + "b");
-  EXPECT_EQ(os::Narrow(os::Widen("c\xE6\x9D")), "c" + replaced + replaced);
-  EXPECT_EQ(os::Narrow(os::Widen("\xC0\xAF")), replaced + replaced);
-  EXPECT_EQ(os::Narrow(std::wstring{L'x', static_cast<wchar_t>(0xD800), L'y'}),
-            "x" + replaced + "y");
-  EXPECT_EQ(os::Widen(""), L"");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "os/Error.h"
-#include "os/Text.h"
+
 #include "shell/Events.h"
 #include "shell/FailureLog.h"
 #include "shell/FailureTally.h"

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "os/Text.h"
+#include "os/win32/Text.h"
 
 namespace feeder {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "os/Text.h"
+#include "os/win32/Text.h"
 
 namespace os {
 

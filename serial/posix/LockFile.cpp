@@ -1,6 +1,6 @@
 #include "serial/posix/LockFile.h"
 
-#include "serial/posix/Descriptor.h"
+#include "os/posix/Descriptor.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -55,7 +55,7 @@ enum class Existing { Held, Stale, Gone };
 
 // Looks at the lock file already at `path`. When it is stale this also removes it.
 Existing Inspect(const std::string& path, pid_t& owner) {
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  os::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (fd.Get() < 0) {
     return errno == ENOENT ? Existing::Gone : Existing::Held;
   }
@@ -115,7 +115,7 @@ std::string LockFile::Acquire(const std::string& directory, const std::string& d
   // The file is written and flocked under a private name first, then linked into place, so no
   // one can ever see a lock file without its PID.
   std::string draft = directory + "/LCK.draft.XXXXXX";
-  Descriptor fd(::mkostemp(draft.data(), O_CLOEXEC));
+  os::Descriptor fd(::mkostemp(draft.data(), O_CLOEXEC));
   if (fd.Get() < 0) {
     return {};  // no usable lock directory: go on with the device's own locks
   }

@@ -5,12 +5,9 @@
 
 #include <string>
 
-#include "serial/posix/Descriptor.h"
+#include "os/posix/Descriptor.h"
 
 namespace serial {
-
-// Where lock files are kept: /var/lock. Tests point it at a directory of their own.
-extern std::string LockDirectory;
 
 class LockFile {
  public:
@@ -39,7 +36,7 @@ class LockFile {
 
  private:
   std::string path_;
-  Descriptor fd_;
+  os::Descriptor fd_;
 };
 
 }  // namespace serial

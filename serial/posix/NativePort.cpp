@@ -16,8 +16,8 @@
 #include <utility>
 
 #include "os/Error.h"
-#include "os/Text.h"
-#include "serial/posix/Descriptor.h"
+
+#include "os/posix/Descriptor.h"
 #include "serial/posix/LockFile.h"
 #include "serial/posix/Speed.h"
 #include "serial/posix/Termios.h"
@@ -96,7 +96,7 @@ std::string Configure(int fd, const PortOptions& options) {
 
 class PosixPort final : public NativePort {
  public:
-  PosixPort(Descriptor fd, LockFile lock, os::WakeHandle cancel, const LineSettings& line)
+  PosixPort(os::Descriptor fd, LockFile lock, os::WakeHandle cancel, const LineSettings& line)
       : fd_(std::move(fd)),
         lock_(std::move(lock)),
         cancel_(cancel),
@@ -194,7 +194,7 @@ class PosixPort final : public NativePort {
     return {};
   }
 
-  Descriptor fd_;
+  os::Descriptor fd_;
   LockFile lock_;
   os::WakeHandle cancel_;
   unsigned bytesPerSecond_;
@@ -217,7 +217,7 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
 
   // O_NONBLOCK: open() must not wait for carrier, and writes must not block past a stop
   // request (see WriteAll). O_NOCTTY: a hang-up must not send us SIGHUP.
-  Descriptor fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  os::Descriptor fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) {
     const int error = errno;
     return OpenedPort::Refused(OpenProblem(error), os::ErrorText(error));

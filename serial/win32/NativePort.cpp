@@ -14,11 +14,14 @@
 #include <utility>
 
 #include "os/Error.h"
-#include "os/Text.h"
 #include "os/Wait.h"
+#include "os/win32/Text.h"
 #include "serial/win32/Dcb.h"
 
 namespace serial {
+
+std::string LockDirectory;  // no lock files: share mode 0
+
 namespace {
 
 constexpr DWORD kQueueSize = 2048;  // input and output, as recommended to the driver

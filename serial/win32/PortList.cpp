@@ -14,7 +14,7 @@
 #include <charconv>
 #include <map>
 
-#include "os/Text.h"
+#include "os/win32/Text.h"
 #include "serial/Port.h"
 
 namespace serial {

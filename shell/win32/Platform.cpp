@@ -6,7 +6,7 @@
 #include <shellapi.h>
 
 #include "os/Error.h"
-#include "os/Text.h"
+#include "os/win32/Text.h"
 
 namespace shell {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "feeder/CheckCycle.h"
+#include "os/posix/Descriptor.h"
 #include "serial/Port.h"
-#include "serial/posix/Descriptor.h"
 #include "serial/posix/LockFile.h"
 #include "tests/posix/TestSupport.h"
 
@@ -167,7 +167,7 @@ TEST_F(PtyCycleTest, WithReconnectALostPortIsLetGoAndTakenBackWhenItReturns) {
   fs::create_symlink(replugged.SlavePath(), link);
   {
     // Right after a replug a modem manager may be probing the port: busy is "not back yet".
-    const serial::Descriptor prober(::open(replugged.SlavePath().c_str(), O_RDWR | O_NOCTTY));
+    const os::Descriptor prober(::open(replugged.SlavePath().c_str(), O_RDWR | O_NOCTTY));
     ASSERT_EQ(::flock(prober.Get(), LOCK_EX | LOCK_NB), 0);
     EXPECT_NO_THROW(cycle_.TimerTimer());
     EXPECT_TRUE(cycle_.LastTick().portNotice.empty());

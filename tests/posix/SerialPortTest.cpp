@@ -164,7 +164,7 @@ TEST_F(SerialPortTest, UnderXonXoffWhatTheDeviceSentIsDiscardedBeforeEachSend) {
   if (::geteuid() != 0) {
     GTEST_SKIP() << "needs root to look at the held port's input queue";
   }
-  const serial::Descriptor look(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+  const os::Descriptor look(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
   const auto unread = [&look] {
     int count = -1;
     ::ioctl(look.Get(), FIONREAD, &count);
@@ -216,7 +216,7 @@ TEST_F(SerialPortTest, APortHeldByAnotherProgramLeavesNoPort) {
 
   // flock on the device (picocom, tio, pyserial with exclusive=True).
   {
-    const serial::Descriptor other(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY));
+    const os::Descriptor other(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY));
     ASSERT_EQ(::flock(other.Get(), LOCK_EX | LOCK_NB), 0);
     EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}),
               "Cannot open port \"" + pty_.SlavePath() + "\": in use by another program");
@@ -234,7 +234,7 @@ TEST_F(SerialPortTest, APortHeldByAnotherProgramLeavesNoPort) {
     GTEST_SKIP() << "this system does not pass TIOCGEXCL to a tty (QEMU's user-mode emulation)";
   }
   {
-    const serial::Descriptor other(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY));
+    const os::Descriptor other(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY));
     ASSERT_EQ(::ioctl(other.Get(), TIOCEXCL), 0);
     const std::string message = link_.Open({.device = pty_.SlavePath()});
     EXPECT_EQ(link_.PortHandle(), nullptr);
@@ -288,7 +288,7 @@ TEST_F(SerialPortTest, TheLockFileIsOursWhileOpenAndGoneAfterClose) {
   link_.Close();  // closing twice closes once
 
   // Released in every layer: another program can take it.
-  const serial::Descriptor other(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY));
+  const os::Descriptor other(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY));
   EXPECT_EQ(::flock(other.Get(), LOCK_EX | LOCK_NB), 0);
   if (!Passes(pty_.Master(), Request::ExclusiveQuery)) {
     GTEST_SKIP() << "this system does not pass TIOCGEXCL to a tty (QEMU's user-mode emulation)";

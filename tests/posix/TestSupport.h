@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "serial/posix/Descriptor.h"
+#include "os/posix/Descriptor.h"
 #include "tests/Support.h"
 
 namespace testing_support {
@@ -36,7 +36,7 @@ class TestPty {
   void HangUp() { master_.Reset(); }
 
  private:
-  serial::Descriptor master_;
+  os::Descriptor master_;
   std::string slavePath_;
 };
 

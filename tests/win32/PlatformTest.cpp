@@ -1,5 +1,5 @@
-// What the program does that only Windows has: COM names, the DCB, and files by their UTF-16
-// names, read as bytes.
+// What the program does that only Windows has: COM names, the DCB, files by their UTF-16 names,
+// read as bytes, and text in UTF-16.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -12,7 +12,8 @@
 
 #include "feeder/CheckCycle.h"
 #include "os/Error.h"
-#include "os/Text.h"
+#include "os/win32/Text.h"
+
 #include "serial/Port.h"
 #include "serial/win32/Dcb.h"
 #include "shell/CommandLine.h"
@@ -157,6 +158,28 @@ TEST(CheckFileTest, FilesAreReadAsBytesByTheirUtf16Names) {
   const std::string reason = os::ErrorText(ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(reason.empty());
   EXPECT_EQ(reason.find_first_of(".\r\n"), std::string::npos) << reason;
+}
+
+TEST(TextTest, TheSystemsWideTextAndUtf8RoundTripAndWhatIsNotTextIsReplaced) {
+  const std::string text =
+      "Pr\xC3\xBC"
+      "fstand \xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x98\x80";
+  const std::wstring wide = os::Widen(text);
+  // 14 characters; the last is outside the first plane: two UTF-16 units on Windows.
+  EXPECT_EQ(wide.size(), sizeof(wchar_t) == 2 ? 15U : 14U);
+  EXPECT_EQ(wide[2], L'\u00FC');
+  EXPECT_EQ(os::Narrow(wide), text);
+  // A stray byte, a cut-off sequence, each byte of an overlong form, a lone surrogate: each is a
+  // U+FFFD (a cut-off sequence is one, as Unicode recommends and Windows does).
+  const std::string replaced = "\xEF\xBF\xBD";
+  EXPECT_EQ(os::Narrow(os::Widen("a\xFF"
+                                 "b")),
+            "a" + replaced + "b");
+  EXPECT_EQ(os::Narrow(os::Widen("c\xE6\x9D")), "c" + replaced);
+  EXPECT_EQ(os::Narrow(os::Widen("\xC0\xAF")), replaced + replaced);
+  EXPECT_EQ(os::Narrow(std::wstring{L'x', static_cast<wchar_t>(0xD800), L'y'}),
+            "x" + replaced + "y");
+  EXPECT_EQ(os::Widen(""), L"");
 }
 
 }  // namespace

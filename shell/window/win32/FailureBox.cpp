@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "os/Text.h"
+#include "os/win32/Text.h"
 
 namespace shell {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "os/Text.h"
+#include "os/win32/Text.h"
 
 TForm1* Form1 = nullptr;
 

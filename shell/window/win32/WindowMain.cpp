@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "os/Text.h"
+#include "os/win32/Text.h"
 #include "shell/WindowModule.h"
 #include "shell/window/WindowCore.h"
 #include "shell/window/win32/Unit1.h"

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace serial {
+namespace os {
 
 // An owned file descriptor, closed when it goes out of scope.
 class Descriptor {
@@ -36,4 +36,4 @@ class Descriptor {
   int fd_ = -1;
 };
 
-}  // namespace serial
+}  // namespace os
