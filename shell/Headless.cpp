@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "shell/Events.h"
+#include "shell/Feed.h"
 #include "shell/TickTimer.h"
 
 namespace shell {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/Events.h"
 #include "shell/FailureTally.h"
+#include "shell/Feed.h"
 #include "shell/TickTimer.h"
 #include "shell/WindowLoader.h"
 #include "shell/WindowModule.h"

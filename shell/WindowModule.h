@@ -3,7 +3,7 @@
 // The boundary between checkfeed and its window. On Linux the window is a module loaded at run
 // time (checkfeed-window.so, Qt) so that the program itself links no toolkit: a machine without
 // a desktop installs and runs it without Qt or X. On Windows it is plain Win32, linked in
-// (shell/win32/window). The program does not know which window it got.
+// (shell/window/win32). The program does not know which window it got.
 //
 // The module is plain C at its edge: one entry point that takes the program's hooks and returns
 // an exit code. The window owns the timer's notifier and carries the three events (show, tick,

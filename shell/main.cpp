@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "shell/CommandLine.h"
-#include "shell/Events.h"
+#include "shell/Feed.h"
 #include "shell/Headless.h"
 #include "shell/Platform.h"
 #include "shell/PortAdvice.h"

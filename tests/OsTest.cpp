@@ -5,39 +5,15 @@
 #include <cstdint>
 #include <span>
 #include <system_error>
-#include <thread>
 
 #include "os/Timer.h"
 #include "os/Wait.h"
-#include "shell/TickTimer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-TEST(TickTimerTest, TicksMissedWhileBusyComeAsOneTickAndTheGridHolds) {
-  // Periods long against a busy machine's scheduling delays (a few milliseconds): each check
-  // below runs well within one period of the one before.
-  constexpr auto kPeriod = 100ms;
-  shell::TickTimer timer(kPeriod);
-  const auto created = shell::Clock::now();
-  EXPECT_FALSE(timer.TakeTick());  // nothing due yet
-
-  std::this_thread::sleep_for(3 * kPeriod + kPeriod / 2);  // busy through three periods
-  ASSERT_TRUE(timer.TakeTick());
-  EXPECT_FALSE(timer.TakeTick());  // one tick, not a burst
-  const auto due = timer.Due();
-  EXPECT_LE(due, shell::Clock::now());
-  EXPECT_GT(due, created + 2 * kPeriod);  // the latest point of the grid that passed, not the first
-
-  // Later ticks stay on the grid, however late this one ran: whole periods after it.
-  ASSERT_TRUE(os::WaitUntil(due + kPeriod + kPeriod / 4, os::WakeHandle()));
-  ASSERT_TRUE(timer.TakeTick());
-  EXPECT_GE(timer.Due() - due, kPeriod);
-  EXPECT_EQ((timer.Due() - due) % kPeriod, shell::Clock::duration::zero());
-}
-
-TEST(TickTimerTest, TheTimerKeepsItsGridWithoutDrift) {
+TEST(TimerTest, TheTimerKeepsItsGridWithoutDrift) {
   // A period a millisecond too long would ring each tick a millisecond later than the last: 20 ms
   // late by the twentieth. A busy machine wakes a waiter late now and then, never the timer
   // early: the earliest of the last five shows where the grid is.
@@ -60,12 +36,12 @@ TEST(TickTimerTest, TheTimerKeepsItsGridWithoutDrift) {
   EXPECT_LT(earliest, 10ms);
 }
 
-TEST(TickTimerTest, AWaitEndsEarlyWhenStopIsRequested) {
+TEST(WaitTest, AWaitEndsEarlyWhenStopIsRequested) {
   os::WakeEvent stop;
-  EXPECT_TRUE(os::WaitUntil(shell::Clock::now() + 5ms, stop.Handle()));
+  EXPECT_TRUE(os::WaitUntil(os::Clock::now() + 5ms, stop.Handle()));
 
   stop.Raise();
-  EXPECT_FALSE(os::WaitUntil(shell::Clock::now() + 60s, stop.Handle()));
+  EXPECT_FALSE(os::WaitUntil(os::Clock::now() + 60s, stop.Handle()));
 }
 
 TEST(WaitTest, TheReadyOneIsNamedNullHandlesNeverAreAndAClosedOneIsAnError) {

@@ -3,15 +3,17 @@
 #include <cstdio>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "os/Error.h"
 
-#include "shell/Events.h"
 #include "shell/FailureLog.h"
 #include "shell/FailureTally.h"
+#include "shell/Feed.h"
 #include "shell/PortAdvice.h"
 #include "shell/Reporter.h"
+#include "shell/TickTimer.h"
 #include "tests/Support.h"
 
 namespace {
@@ -215,6 +217,29 @@ TEST(PortAdviceTest, WhatToDoDependsOnWhyAndABoxNamesAFewPorts) {
                               "COM1"),
             "There is no other serial port on this computer: connect one, then start checkfeed "
             "with --port and its name (see README.txt).");
+}
+
+// The beat.
+TEST(TickTimerTest, TicksMissedWhileBusyComeAsOneTickAndTheGridHolds) {
+  // Periods long against a busy machine's scheduling delays (a few milliseconds): each check
+  // below runs well within one period of the one before.
+  constexpr auto kPeriod = 100ms;
+  shell::TickTimer timer(kPeriod);
+  const auto created = shell::Clock::now();
+  EXPECT_FALSE(timer.TakeTick());  // nothing due yet
+
+  std::this_thread::sleep_for(3 * kPeriod + kPeriod / 2);  // busy through three periods
+  ASSERT_TRUE(timer.TakeTick());
+  EXPECT_FALSE(timer.TakeTick());  // one tick, not a burst
+  const auto due = timer.Due();
+  EXPECT_LE(due, shell::Clock::now());
+  EXPECT_GT(due, created + 2 * kPeriod);  // the latest point of the grid that passed, not the first
+
+  // Later ticks stay on the grid, however late this one ran: whole periods after it.
+  ASSERT_TRUE(os::WaitUntil(due + kPeriod + kPeriod / 4, os::WakeHandle()));
+  ASSERT_TRUE(timer.TakeTick());
+  EXPECT_GE(timer.Due() - due, kPeriod);
+  EXPECT_EQ((timer.Due() - due) % kPeriod, shell::Clock::duration::zero());
 }
 
 // The program's events as the window gets them, against a stand-in port: what stderr says, and

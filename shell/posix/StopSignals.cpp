@@ -23,7 +23,7 @@ StopSignals::StopSignals() {
   if (fd < 0) {
     throw std::system_error(errno, std::generic_category(), "Cannot watch stop signals");
   }
-  wake_.Reset(os::WakeHandle(fd));
+  wake_.Reset(os::WakeOf(fd));
   // A stray user signal must not end a feed; a hung-up port reports EIO, not SIGPIPE.
   ::signal(SIGUSR1, SIG_IGN);
   ::signal(SIGUSR2, SIG_IGN);
@@ -34,7 +34,7 @@ StopSignals::~StopSignals() = default;
 
 bool StopSignals::Take() {
   signalfd_siginfo info{};
-  return ::read(static_cast<int>(wake_.Get().NativeValue()), &info, sizeof info) == sizeof info;
+  return ::read(os::NativeOf<int>(wake_.Get()), &info, sizeof info) == sizeof info;
 }
 
 }  // namespace shell

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace shell {
+namespace window {
 
 bool DisplayAvailable() {
   const char* platform = std::getenv("QT_QPA_PLATFORM");
@@ -22,4 +22,4 @@ bool DisplayAvailable() {
   return accepted;
 }
 
-}  // namespace shell
+}  // namespace window

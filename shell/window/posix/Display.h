@@ -1,6 +1,6 @@
 #pragma once
 
-namespace shell {
+namespace window {
 
 // Whether the display the program found can be opened. QApplication aborts the process when it
 // cannot open its display, so this is asked first: the X server must let us in (a socket that
@@ -8,4 +8,4 @@ namespace shell {
 // chose) were checked by the program before it loaded the window.
 bool DisplayAvailable();
 
-}  // namespace shell
+}  // namespace window

@@ -1,6 +1,6 @@
 #include "shell/window/posix/FailureBox.h"
 
-namespace shell {
+namespace window {
 
 void FailureBox::Show(const CheckfeedBox& content) {
   const bool opening = box_ == nullptr;
@@ -17,4 +17,4 @@ void FailureBox::Show(const CheckfeedBox& content) {
   }
 }
 
-}  // namespace shell
+}  // namespace window

@@ -7,7 +7,7 @@
 
 #include "shell/WindowModule.h"
 
-namespace shell {
+namespace window {
 
 // The one message box that shows failures, as the program words them: a box that is open is
 // updated, not joined by a second one. The box is modal to its window but does not hold up the
@@ -25,4 +25,4 @@ class FailureBox {
   QPointer<QMessageBox> box_;
 };
 
-}  // namespace shell
+}  // namespace window

@@ -41,7 +41,7 @@ class TForm1 final : public QWidget {
   void KeepOuterGeometry();
 
   QSocketNotifier stopNotifier_;
-  shell::FailureBox failures_;
+  window::FailureBox failures_;
   QSize frameMargins_{0, 0};
 };
 

@@ -13,7 +13,7 @@
 extern "C" __attribute__((visibility("default"))) int checkfeed_window_run_v2(
     int* argc, char** argv, const CheckfeedWindowHooks* hooks) {
   // QApplication aborts the process when it cannot open its display, so ask first.
-  if (!shell::DisplayAvailable()) {
+  if (!window::DisplayAvailable()) {
     return CHECKFEED_WINDOW_NO_DISPLAY;
   }
   QApplication application(*argc, argv);

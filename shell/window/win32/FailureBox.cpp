@@ -4,7 +4,7 @@
 
 #include "os/win32/Text.h"
 
-namespace shell {
+namespace window {
 namespace {
 
 constexpr const wchar_t* kClass = L"checkfeed failure box";
@@ -160,4 +160,4 @@ LRESULT CALLBACK FailureBox::Procedure(HWND window, UINT message, WPARAM wParam,
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-}  // namespace shell
+}  // namespace window

@@ -11,7 +11,7 @@
 
 #include "shell/WindowModule.h"
 
-namespace shell {
+namespace window {
 
 class FailureBox {
  public:
@@ -43,4 +43,4 @@ class FailureBox {
   std::function<void()> dismissed_;
 };
 
-}  // namespace shell
+}  // namespace window

@@ -32,7 +32,7 @@ class TForm1 {
   void FormClose();
 
   HWND Handle() const { return window_; }
-  shell::FailureBox& Failures() { return failures_; }
+  window::FailureBox& Failures() { return failures_; }
 
   // Ready when a tick is due on the program's beat.
   HANDLE Timer = nullptr;
@@ -46,7 +46,7 @@ class TForm1 {
 
   window::WindowCore core_;
   HWND window_;
-  shell::FailureBox failures_;
+  window::FailureBox failures_;
   // Ticks and stop requests come from waits on other threads as messages, so they keep coming
   // while Windows runs a loop of its own (the window moved or resized).
   HANDLE timerWait_ = nullptr;

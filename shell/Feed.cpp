@@ -1,4 +1,4 @@
-#include "shell/Events.h"
+#include "shell/Feed.h"
 
 #include <exception>
 #include <optional>
