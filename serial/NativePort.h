@@ -12,7 +12,8 @@
 #include <utility>
 
 #include "os/Wait.h"
-#include "serial/Port.h"
+#include "serial/HeldLine.h"
+#include "serial/PortOptions.h"
 
 namespace serial {
 

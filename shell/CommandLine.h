@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "feeder/CheckCycle.h"
-#include "serial/Port.h"
+#include "serial/PortOptions.h"
 
 namespace shell {
 

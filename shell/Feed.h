@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "feeder/CheckCycle.h"
+#include "serial/PortList.h"
 #include "serial/SerialLink.h"
 #include "shell/CommandLine.h"
 #include "shell/FailureLog.h"

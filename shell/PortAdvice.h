@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/Port.h"
+#include "serial/PortList.h"
+#include "serial/PortOptions.h"
 
 namespace shell {
 

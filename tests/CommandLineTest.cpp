@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
+#include "serial/PortName.h"
 #include "shell/CommandLine.h"
 
 namespace {
@@ -115,6 +119,41 @@ TEST(CommandLineTest, AnythingUnknownOrIncompleteIsABadCommandLine) {
   }
   EXPECT_EQ(Parse({"--port", "COM2", "--help"}).action, CommandLine::Action::Help);
   EXPECT_EQ(Parse({"--version"}).action, CommandLine::Action::Version);
+}
+
+TEST(PortNameTest, ComNamesAreReadOnceAndEachSystemMapsThemToItsPorts) {
+  EXPECT_EQ(serial::ComNumber("COM1"), 1U);
+  EXPECT_EQ(serial::ComNumber("com12"), 12U);
+  EXPECT_EQ(serial::ComNumber("COM300"), 300U);
+  for (const char* bad : {"COM0", "COM01", "COM", "COM1x", "COM-1", "CNCA0", "ttyS0", ""}) {
+    EXPECT_EQ(serial::ComNumber(bad), std::nullopt) << bad;
+    EXPECT_EQ(serial::PortDevice(bad), "") << bad;
+  }
+  EXPECT_EQ(serial::PortDevice("com1"), serial::DefaultPort());
+  // Each system's own names: its paths on Linux; on Windows up to COM256, and devices by their
+  // \\.\ name.
+  const bool windows = serial::DefaultPort() == "COM1";
+  const std::vector<std::pair<std::string, std::string>> named =
+      windows ? std::vector<std::pair<std::string, std::string>>{{"COM256", "COM256"},
+                                                                 {"COM257", ""},
+                                                                 {R"(\\.\com12)", "COM12"},
+                                                                 {R"(\\.\CNCA0)", R"(\\.\CNCA0)"},
+                                                                 {R"(\\.\)", ""},
+                                                                 {R"(\\.\a\b)", ""},
+                                                                 {"/dev/ttyS0", ""}}
+              : std::vector<std::pair<std::string, std::string>>{{"COM12", "/dev/ttyS11"},
+                                                                 {"/dev/ttyUSB0", "/dev/ttyUSB0"}};
+  for (const auto& [value, device] : named) {
+    EXPECT_EQ(serial::PortDevice(value), device) << value;
+  }
+  // --port takes them, with its value apart or after "=".
+  const shell::CommandLine separate =
+      shell::ParseCommandLine(std::vector<const char*>{"--port", "COM2", "--no-window"});
+  EXPECT_EQ(separate.action, shell::CommandLine::Action::Run);
+  EXPECT_EQ(separate.options.port.device, serial::PortDevice("COM2"));
+  EXPECT_FALSE(separate.options.window);
+  EXPECT_EQ(shell::ParseCommandLine(std::vector<const char*>{"--port=COM10"}).options.port.device,
+            serial::PortDevice("COM10"));
 }
 
 }  // namespace

@@ -10,9 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <utility>
 
 #include "os/Error.h"
@@ -248,15 +246,8 @@ std::string DefaultPort() {
 }
 
 std::string PortDevice(const std::string& value) {
-  if (value.size() > 3 && std::equal(value.begin(), value.begin() + 3, "COM",
-                                     [](char a, char b) { return std::toupper(a) == b; })) {
-    unsigned number = 0;
-    const char* end = value.data() + value.size();
-    const auto [rest, error] = std::from_chars(value.data() + 3, end, number);
-    if (error == std::errc{} && rest == end && number >= 1 && value[3] != '0') {
-      return "/dev/ttyS" + std::to_string(number - 1);
-    }
-    return {};
+  if (const auto number = ComNumber(value)) {
+    return "/dev/ttyS" + std::to_string(*number - 1);
   }
   return value.starts_with('/') ? value : std::string{};
 }

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "serial/Port.h"
+#include "serial/PortList.h"
 
 namespace serial {
 

@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
-#include <charconv>
 #include <optional>
 #include <utility>
 
@@ -264,19 +262,10 @@ std::string DefaultPort() {
 std::string PortDevice(const std::string& value) {
   const bool prefixed = value.starts_with(kDevicePrefix);
   const std::string name = prefixed ? value.substr(4) : value;
-  if (name.size() > 3 && std::equal(name.begin(), name.begin() + 3, "COM", [](char a, char b) {
-        return std::toupper(static_cast<unsigned char>(a)) == b;
-      })) {
-    unsigned number = 0;
-    const char* end = name.data() + name.size();
-    const auto [rest, error] = std::from_chars(name.data() + 3, end, number);
-    if (error == std::errc{} && rest == end && number >= 1 && number <= 256 && name[3] != '0') {
-      return "COM" + std::to_string(number);
-    }
-    if (!prefixed) {
-      return {};
-    }
+  if (const auto number = ComNumber(name); number && *number <= 256) {
+    return "COM" + std::to_string(*number);
   }
+  // Another device only by its \\.\ name, such as com0com's \\.\CNCA0.
   return prefixed && !name.empty() && name.find_first_of(R"(\/)") == std::string::npos ? value : "";
 }
 

@@ -11,11 +11,11 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <map>
 
 #include "os/win32/Text.h"
-#include "serial/Port.h"
+#include "serial/PortList.h"
+#include "serial/PortName.h"
 
 namespace serial {
 namespace {
@@ -69,12 +69,8 @@ std::map<std::string, std::string> FriendlyNames() {
 }
 
 // COM3 before COM10; other names (\\.\CNCA0) after them.
-unsigned ComNumber(const std::string& name) {
-  unsigned number = 0;
-  if (name.starts_with("COM")) {
-    std::from_chars(name.data() + 3, name.data() + name.size(), number);
-  }
-  return number == 0 ? ~0U : number;
+unsigned ComOrder(const std::string& name) {
+  return ComNumber(name).value_or(~0U);
 }
 
 }  // namespace
@@ -96,12 +92,12 @@ std::vector<ListedPort> ListPorts() {
     const std::string name = os::Narrow(data);
     const auto found = friendly.find(name);
     // A name that is not COMn opens by its device name, as --port takes it.
-    ports.push_back({ComNumber(name) == ~0U ? R"(\\.\)" + name : name,
+    ports.push_back({ComOrder(name) == ~0U ? R"(\\.\)" + name : name,
                      found != friendly.end() ? found->second : ""});
   }
   RegCloseKey(key);
   std::sort(ports.begin(), ports.end(), [](const ListedPort& a, const ListedPort& b) {
-    return std::make_pair(ComNumber(a.name), a.name) < std::make_pair(ComNumber(b.name), b.name);
+    return std::make_pair(ComOrder(a.name), a.name) < std::make_pair(ComOrder(b.name), b.name);
   });
   return ports;
 }

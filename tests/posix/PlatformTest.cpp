@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/Port.h"
+#include "serial/PortList.h"
+#include "serial/PortName.h"
 #include "serial/posix/PortList.h"
 #include "shell/CommandLine.h"
 #include "shell/Reporter.h"
@@ -45,24 +46,6 @@ class ScopedEnvironment {
   const char* name_;
   std::optional<std::string> old_;
 };
-
-TEST(PortNameTest, ComNamesAreTheSerialPortsAndPathsAreThemselves) {
-  EXPECT_EQ(serial::PortDevice("COM1"), "/dev/ttyS0");
-  EXPECT_EQ(serial::PortDevice("com4"), "/dev/ttyS3");
-  EXPECT_EQ(serial::PortDevice("COM12"), "/dev/ttyS11");
-  EXPECT_EQ(serial::PortDevice("/dev/ttyUSB0"), "/dev/ttyUSB0");
-  for (const char* bad : {"COM0", "COM01", "COM", "COM1x", "COM-1", "ttyUSB0", ""}) {
-    EXPECT_EQ(serial::PortDevice(bad), "") << bad;
-  }
-
-  const shell::CommandLine separate =
-      shell::ParseCommandLine(std::vector<const char*>{"--port", "/dev/ttyACM0", "--no-window"});
-  EXPECT_EQ(separate.action, shell::CommandLine::Action::Run);
-  EXPECT_EQ(separate.options.port.device, "/dev/ttyACM0");
-  EXPECT_FALSE(separate.options.window);
-  EXPECT_EQ(shell::ParseCommandLine(std::vector<const char*>{"--port=COM2"}).options.port.device,
-            "/dev/ttyS1");
-}
 
 TEST(DirectoryTest, ADirectoryThatCannotServeIsABadCommandLine) {
   shell::Options options;

@@ -14,7 +14,8 @@
 #include "os/Error.h"
 #include "os/win32/Text.h"
 
-#include "serial/Port.h"
+#include "serial/PortList.h"
+#include "serial/PortName.h"
 #include "serial/win32/Dcb.h"
 #include "shell/CommandLine.h"
 #include "shell/Platform.h"
@@ -22,20 +23,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(PortNameTest, ComNamesUpTo256AndDeviceNamesOpenAsThemselves) {
-  EXPECT_EQ(serial::PortDevice("COM1"), "COM1");
-  EXPECT_EQ(serial::PortDevice("com4"), "COM4");
-  EXPECT_EQ(serial::PortDevice("COM256"), "COM256");
-  EXPECT_EQ(serial::PortDevice(R"(\\.\com12)"), "COM12");
-  EXPECT_EQ(serial::PortDevice(R"(\\.\CNCA0)"), R"(\\.\CNCA0)");
-  for (const char* bad : {"COM0", "COM01", "COM257", "COM", "COM1x", "/dev/ttyS0", R"(\\.\)",
-                          R"(\\.\a\b)", "CNCA0", ""}) {
-    EXPECT_EQ(serial::PortDevice(bad), "") << bad;
-  }
-  EXPECT_EQ(shell::ParseCommandLine(std::vector<const char*>{"--port=COM10"}).options.port.device,
-            "COM10");
-}
 
 TEST(DcbTest, TheLineIsAZeroedRecordWrittenFieldByField) {
   const DCB dcb = serial::ToDcb(serial::PortSettings);

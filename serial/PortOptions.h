@@ -1,0 +1,44 @@
+#pragma once
+
+// What the program wants of its port, why it could not have it, and what became of a write.
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+#include "serial/LineSettings.h"
+#include "serial/PortName.h"
+
+namespace serial {
+
+// Why a port could not be had, so the user can be told what to do about it.
+enum class PortProblem {
+  None,
+  Absent,     // no such device
+  Busy,       // another program holds it
+  Denied,     // this user may not use it
+  NotSerial,  // the name is something else
+  Other,
+};
+
+// What the program wants of its port. The defaults are the program's fixed port.
+struct PortOptions {
+  std::string device = DefaultPort();
+  LineSettings line = PortSettings;
+  Timeouts timeouts = PortTimeouts;
+  Pacing pacing{};
+  // Absent or busy at start, or gone in a write (unplugged): let it go and open it again at the
+  // next tick that sends once it is back.
+  bool reconnect = false;
+  // A send in which nothing moves for this long is said to be held (see serial/HeldLine.h).
+  std::chrono::milliseconds heldAfter{2000};
+};
+
+struct WriteResult {
+  std::size_t written = 0;  // bytes handed to the device
+  int error = 0;            // the system's number for the failure that ended the write, 0 if none
+  bool gone = false;        // that failure means the device itself went away (unplugged, hung up)
+  bool cancelled = false;   // stopped because the cancel handle became ready
+};
+
+}  // namespace serial
