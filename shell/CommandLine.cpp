@@ -1,5 +1,6 @@
 #include "shell/CommandLine.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 
@@ -29,9 +30,7 @@ Option Number(std::string name, std::string value, std::string help, unsigned lo
               std::function<unsigned long(const Options&)> get) {
   const std::string range = std::to_string(low) + " to " + std::to_string(high);
   return {.name = std::move(name),
-          .shortName = {},
           .value = std::move(value),
-          .shown = {},
           .help = std::move(help),
           .range = range,
           .accepts = unit + ", from " + range,
@@ -65,12 +64,7 @@ Option Switch(std::string name, std::string shortName, std::string help,
               std::function<void(Options&)> set) {
   return {.name = std::move(name),
           .shortName = std::move(shortName),
-          .value = {},
-          .shown = {},
           .help = std::move(help),
-          .range = {},
-          .accepts = {},
-          .describe = nullptr,
           .apply = [set](const std::string&, Options& options) {
             set(options);
             return true;
@@ -82,18 +76,6 @@ Option Act(std::string name, std::string shortName, std::string help, Action act
   Option option = Switch(std::move(name), std::move(shortName), std::move(help), [](Options&) {});
   option.action = action;
   return option;
-}
-
-bool ReadOnOff(const std::string& value, bool& on) {
-  if (value != "on" && value != "off") {
-    return false;
-  }
-  on = value == "on";
-  return true;
-}
-
-std::string OnOff(bool on) {
-  return on ? "on" : "off";
 }
 
 char ParityLetter(serial::Parity parity) {
@@ -131,39 +113,70 @@ bool ReadFraming(const std::string& value, serial::LineSettings& line) {
   return false;
 }
 
+// An option that takes a text, which `set` puts in the options.
+Option Text(std::string name, std::string value, std::string help, std::string accepts,
+            std::function<void(Options&, const std::string&)> set) {
+  return {.name = std::move(name),
+          .value = std::move(value),
+          .help = std::move(help),
+          .accepts = std::move(accepts),
+          .apply = [set](const std::string& text, Options& options) {
+            set(options, text);
+            return !text.empty();
+          }};
+}
+
+// An option that takes one of `choices`, which `set` puts in the options.
+Option Choice(std::string name, std::string value, std::string help,
+              std::vector<std::string> choices, std::function<void(Options&, std::size_t)> set,
+              std::function<std::size_t(const Options&)> get) {
+  std::string range;
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    range += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + choices[i];
+  }
+  return {.name = std::move(name),
+          .value = std::move(value),
+          .help = std::move(help),
+          .range = range,
+          .accepts = range,
+          .describe = [choices, get](const Options& options) { return choices[get(options)]; },
+          .apply =
+              [choices, set](const std::string& text, Options& options) {
+                const auto found = std::find(choices.begin(), choices.end(), text);
+                if (found == choices.end()) {
+                  return false;
+                }
+                set(options, static_cast<std::size_t>(found - choices.begin()));
+                return true;
+              }};
+}
+
+// A modem line the port holds on or off while it is open.
+Option OnOff(std::string name, std::string help, bool serial::LineSettings::*line) {
+  return Choice(
+      std::move(name), "on|off", std::move(help), {"on", "off"},
+      [line](Options& options, std::size_t off) { options.port.line.*line = off == 0; },
+      [line](const Options& options) { return options.port.line.*line ? 0U : 1U; });
+}
+
 std::vector<Option> MakeTable() {
   std::vector<Option> table;
-  table.push_back({.name = "--port",
-                   .shortName = {},
-                   .value = "DEVICE",
-                   .shown = {},
-                   .help = PortHelp(),
-                   .range = {},
-                   .accepts = serial::PortDeviceAccepts(),
-                   // The port the program is made for; PortHelp says what it stands for here.
-                   .describe = [](const Options&) { return std::string("COM1"); },
-                   .apply =
-                       [](const std::string& value, Options& options) {
+  table.push_back(Text("--port", "DEVICE", PortHelp(), serial::PortDeviceAccepts(),
+                       [](Options& options, const std::string& value) {
                          options.port.device = serial::PortDevice(value);
-                         return !options.port.device.empty();
-                       }});
-  table.push_back({.name = "--dir",
-                   .shortName = {},
-                   .value = "DIR",
-                   .shown = {},
-                   .help = "read the check files from DIR.",
-                   .range = {},
-                   .accepts = "a directory",
-                   .describe =
-                       [](const Options& options) {
-                         return options.dir.empty() ? std::string("the current directory")
-                                                    : options.dir;
-                       },
-                   .apply =
-                       [](const std::string& value, Options& options) {
-                         options.dir = value;
-                         return !value.empty();
-                       }});
+                       }));
+  // The port the program is made for; PortHelp says what it stands for here. A value that names
+  // no port is refused.
+  table.back().describe = [](const Options&) { return std::string("COM1"); };
+  table.back().apply = [](const std::string& value, Options& options) {
+    options.port.device = serial::PortDevice(value);
+    return !options.port.device.empty();
+  };
+  table.push_back(Text("--dir", "DIR", "read the check files from DIR.", "a directory",
+                       [](Options& options, const std::string& value) { options.dir = value; }));
+  table.back().describe = [](const Options& options) {
+    return options.dir.empty() ? std::string("the current directory") : options.dir;
+  };
   table.push_back(Switch("--no-window", "",
                          "run without a window even when a display is available.",
                          [](Options& options) { options.window = false; }));
@@ -177,19 +190,11 @@ std::vector<Option> MakeTable() {
                          "write a line for every tick on stdout: the time, the file, its size "
                          "and how long it took to send, or the pause.",
                          [](Options& options) { options.verbose = true; }));
-  table.push_back({.name = "--log",
-                   .shortName = {},
-                   .value = "FILE",
-                   .shown = {},
-                   .help = "append that record and every failure, each line with its time, to "
-                           "FILE as they happen (others may read it meanwhile).",
-                   .range = {},
-                   .accepts = "a file",
-                   .describe = nullptr,
-                   .apply = [](const std::string& value, Options& options) {
-                     options.log = value;
-                     return !value.empty();
-                   }});
+  table.push_back(Text("--log", "FILE",
+                       "append that record and every failure, each line with its time, to FILE "
+                       "as they happen (others may read it meanwhile).",
+                       "a file",
+                       [](Options& options, const std::string& value) { options.log = value; }));
   table.push_back(Act("--list-ports", "",
                       "list the serial ports this computer has, as --port takes them, and exit.",
                       Action::ListPorts));
@@ -212,7 +217,6 @@ std::vector<Option> MakeTable() {
       }));
   table.push_back(
       {.name = "--framing",
-       .shortName = {},
        .value = "DPS",
        .shown = "8N1",
        .help = "data bits, parity (mark, space) and stop bits, such as 8N1 or 7E2.",
@@ -227,57 +231,33 @@ std::vector<Option> MakeTable() {
            },
        .apply = [](const std::string& value,
                    Options& options) { return ReadFraming(value, options.port.line); }});
-  table.push_back({.name = "--flow",
-                   .shortName = {},
-                   .value = "KIND",
-                   .shown = "none|rts-cts|xon-xoff",
-                   .help = "rts-cts holds output while the device drops CTS, xon-xoff between "
-                           "the device's XOFF and XON.",
-                   .range = "none, rts-cts or xon-xoff",
-                   .accepts = "none, rts-cts or xon-xoff",
-                   .describe =
-                       [](const Options& options) {
-                         const serial::LineSettings& line = options.port.line;
-                         return std::string(line.ctsRtsFlow      ? "rts-cts"
-                                            : line.xonXoffOutput ? "xon-xoff"
-                                                                 : "none");
-                       },
-                   .apply =
-                       [](const std::string& value, Options& options) {
-                         if (value != "none" && value != "rts-cts" && value != "xon-xoff") {
-                           return false;
-                         }
-                         options.port.line.ctsRtsFlow = value == "rts-cts";
-                         // Only the device's XON/XOFF holds our output. Never ours: we read
-                         // nothing, and an XOFF we sent would be a byte in the middle of a check
-                         // file.
-                         options.port.line.xonXoffOutput = value == "xon-xoff";
-                         options.port.line.xonXoffInput = false;
-                         return true;
-                       }});
+  table.push_back(Choice(
+      "--flow", "KIND",
+      "rts-cts holds output while the device drops CTS, xon-xoff between the device's XOFF and "
+      "XON.",
+      {"none", "rts-cts", "xon-xoff"},
+      [](Options& options, std::size_t kind) {
+        options.port.line.ctsRtsFlow = kind == 1;
+        // Only the device's XON/XOFF holds our output. Never ours: we read nothing, and an XOFF
+        // we sent would be a byte in the middle of a check file.
+        options.port.line.xonXoffOutput = kind == 2;
+        options.port.line.xonXoffInput = false;
+      },
+      [](const Options& options) -> std::size_t {
+        const serial::LineSettings& line = options.port.line;
+        return line.ctsRtsFlow ? 1 : line.xonXoffOutput ? 2 : 0;
+      }));
+  table.back().shown = "none|rts-cts|xon-xoff";
   table.push_back(
-      {.name = "--dtr",
-       .shortName = {},
-       .value = "on|off",
-       .shown = {},
-       .help = "the DTR line while the port is open.",
-       .range = "on or off",
-       .accepts = "on or off",
-       .describe = [](const Options& options) { return OnOff(options.port.line.dtr); },
-       .apply = [](const std::string& value,
-                   Options& options) { return ReadOnOff(value, options.port.line.dtr); }});
-  table.push_back(
-      {.name = "--rts",
-       .shortName = {},
-       .value = "on|off",
-       .shown = {},
-       .help = "the RTS line while the port is open; with --flow rts-cts it is on "
-               "unless this says otherwise.",
-       .range = "on or off",
-       .accepts = "on or off",
-       .describe = [](const Options& options) { return OnOff(options.port.line.rts); },
-       .apply = [](const std::string& value,
-                   Options& options) { return ReadOnOff(value, options.port.line.rts); }});
+      OnOff("--dtr", "the DTR line while the port is open.", &serial::LineSettings::dtr));
+  table.push_back(OnOff("--rts",
+                        "the RTS line while the port is open; with --flow rts-cts it is on "
+                        "unless this says otherwise.",
+                        &serial::LineSettings::rts));
+  // With RTS/CTS flow control the RTS line is part of the handshake: up, unless told otherwise.
+  table.back().unless = [](Options& options) {
+    options.port.line.rts = options.port.line.rts || options.port.line.ctsRtsFlow;
+  };
   // The pacing is the port's, the beat and the pause the program's.
   const auto pacing = [](std::string name, std::string help,
                          std::chrono::milliseconds serial::Pacing::*field) {
@@ -314,40 +294,6 @@ const Option* Find(const std::string& name) {
   return nullptr;
 }
 
-// `text` as lines of at most 80 columns: the first after `label`, the rest indented to the
-// column the text starts in.
-std::string Wrap(const std::string& label, const std::string& text, std::size_t indent) {
-  std::string lines = label + std::string(indent > label.size() ? indent - label.size() : 2, ' ');
-  std::size_t column = lines.size();
-  std::size_t start = 0;
-  bool first = true;
-  while (start < text.size()) {
-    std::size_t end = text.find(' ', start);
-    if (end == std::string::npos) {
-      end = text.size();
-    }
-    const std::string word = text.substr(start, end - start);
-    if (!first && column + 1 + word.size() > 80) {
-      lines += "\n" + std::string(indent, ' ');
-      column = indent;
-    } else if (!first) {
-      lines += ' ';
-      ++column;
-    }
-    lines += word;
-    column += word.size();
-    first = false;
-    start = end + 1;
-  }
-  return lines + "\n";
-}
-
-// "--baud N", "--verbose, -v", as --help names an option.
-std::string Label(const Option& option) {
-  return option.name + (option.shortName.empty() ? "" : ", " + option.shortName) +
-         (option.value.empty() ? "" : " " + option.value);
-}
-
 }  // namespace
 
 std::string Option::DefaultText() const {
@@ -362,7 +308,7 @@ const std::vector<Option>& OptionTable() {
 CommandLine ParseCommandLine(std::span<const char* const> arguments) {
   CommandLine line;
   Options& options = line.options;
-  bool rtsGiven = false;
+  std::vector<const Option*> given;
   const auto bad = [&line](std::string error) {
     line.action = Action::Bad;
     line.error = std::move(error);
@@ -399,11 +345,12 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments) {
     if (!option->apply(value, options)) {
       return bad(name + " \"" + value + "\": give " + option->accepts);
     }
-    rtsGiven = rtsGiven || option->name == "--rts";
+    given.push_back(option);
   }
-  // With RTS/CTS flow control the RTS line is part of the handshake: up, unless told otherwise.
-  if (options.port.line.ctsRtsFlow && !rtsGiven) {
-    options.port.line.rts = true;
+  for (const Option& option : OptionTable()) {
+    if (option.unless && std::find(given.begin(), given.end(), &option) == given.end()) {
+      option.unless(options);
+    }
   }
   return line;
 }
@@ -415,82 +362,6 @@ std::string CheckOptions(const Options& options) {
     }
   }
   return {};
-}
-
-std::string Synopsis() {
-  std::string items;
-  std::string actions;
-  for (const Option& option : OptionTable()) {
-    if (option.action != Action::Run) {
-      actions += (actions.empty() ? "" : " | ") + option.name;
-    } else {
-      items +=
-          (items.empty() ? "" : " ") + ("[" + option.name) +
-          (option.value.empty() ? "" : " " + (option.shown.empty() ? option.value : option.shown)) +
-          "]";
-    }
-  }
-  // Items are not broken inside the brackets: each wraps whole.
-  std::string text = "Usage: checkfeed";
-  std::size_t column = text.size();
-  for (std::size_t start = 0; start < items.size();) {
-    std::size_t end = items.find("] ", start);
-    end = end == std::string::npos ? items.size() : end + 1;
-    const std::string item = items.substr(start, end - start);
-    if (column + 1 + item.size() > 80) {
-      text += "\n" + std::string(17, ' ');
-      column = 17;
-    } else {
-      text += ' ';
-      ++column;
-    }
-    text += item;
-    column += item.size();
-    start = end + 1;
-  }
-  return text + "\n       checkfeed " + actions + "\n";
-}
-
-std::string Usage() {
-  std::string text = Synopsis() + R"(
-Every 5 seconds, sends the next of check1.txt ... check6.txt from the current
-directory, whole and unchanged, to a serial port at 9600 baud, 8 data bits, no
-parity, one stop bit, no flow control, DTR and RTS off. After check6.txt one
-tick sends nothing and waits 10 seconds; then the rotation starts again.
-)";
-  for (const Section section : {Section::Options, Section::Line}) {
-    text += section == Section::Options ? "\nOptions:\n" : "\nLine options:\n";
-    for (const Option& option : OptionTable()) {
-      if (option.section != section) {
-        continue;
-      }
-      std::string help = option.help;
-      if (!option.range.empty() && option.section == Section::Line) {
-        help += " Takes " + option.range + ".";
-      }
-      if (const std::string fallback = option.DefaultText(); !fallback.empty()) {
-        help += " " + fallback + ".";
-      }
-      text += Wrap("  " + Label(option), help, 17);
-    }
-  }
-  return text + R"(
-With a display, checkfeed shows an empty window titled "Form1" and shows
-failures (a missing check file, a port that is absent, busy or lost) in a
-message box, with what to do about them; it keeps sending while the box is
-open. Failures also go to stderr, one line each, and without a display, or with
---no-window, only there. Without a port nothing is sent. A failure that repeats
-unchanged is reported the first time, then counted: at most one line every
-10 minutes, and one when it stops.
-
-)" + StopHelp() +
-         R"(
-Exit status: 0 stopped normally, 1 fatal failure, 2 bad command line.
-)";
-}
-
-std::string VersionText() {
-  return "checkfeed " CHECKFEED_VERSION "\n";
 }
 
 }  // namespace shell

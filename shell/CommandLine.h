@@ -36,18 +36,20 @@ struct CommandLine {
 // One option.
 struct Option {
   enum class Section { Options, Line };
-  std::string name;       // "--baud"
-  std::string shortName;  // "-v", or ""
-  std::string value;      // what the help calls its value ("N", "DEVICE"), or "" for none
-  std::string shown;      // how the synopsis shows the value ("8N1", "on|off"): value if ""
-  std::string help;       // what it does, for --help and the documents
-  std::string range;    // the values it takes, as the documents say them ("50 to 12000000"), or ""
-  std::string accepts;  // what it takes, for a message about a bad value
+  std::string name{};       // "--baud"
+  std::string shortName{};  // "-v", or ""
+  std::string value{};      // what the help calls its value ("N", "DEVICE"), or "" for none
+  std::string shown{};      // how the synopsis shows the value ("8N1", "on|off"): value if ""
+  std::string help{};       // what it does, for --help and the documents
+  std::string range{};  // the values it takes, as the documents say them ("50 to 12000000"), or ""
+  std::string accepts{};  // what it takes, for a message about a bad value
   // The value a set of options has for it, as the help says it ("9600"): with the defaults, its
   // default. Null when there is no default to state.
-  std::function<std::string(const Options&)> describe;
+  std::function<std::string(const Options&)> describe{};
   // Sets `options` from the value (ignored without one); false for a value it does not take.
-  std::function<bool(const std::string& value, Options& options)> apply;
+  std::function<bool(const std::string& value, Options& options)> apply{};
+  // What the options get when this one is not given, from what the others set; or null.
+  std::function<void(Options&)> unless{};
   // For --help, --version and --list-ports: what the command line does instead of running.
   CommandLine::Action action = CommandLine::Action::Run;
   Section section = Section::Options;
