@@ -1,6 +1,11 @@
 #pragma once
 
 // The words of the program's messages: the thing, quoted, then the system's reason.
+//
+// A failure the program tells the user about is reported one way: the function returns the reason
+// in these words, or "" when it worked, and is [[nodiscard]], so no caller can drop it. Exceptions
+// are for what the program cannot go on from (no timer, no wait), and for a tick that failed,
+// which ends the tick.
 
 #include <string>
 

@@ -9,7 +9,7 @@
 namespace serial {
 
 // n, when `value` is "COMn" in any case, n from 1 and without leading zeros; nothing otherwise.
-std::optional<unsigned> ComNumber(const std::string& value);
+[[nodiscard]] std::optional<unsigned> ComNumber(const std::string& value);
 
 // The device COM1 stands for: /dev/ttyS0 on Linux, COM1 on Windows.
 std::string DefaultPort();
@@ -18,7 +18,7 @@ std::string DefaultPort();
 // names none. On Linux "COMn" (any case) is /dev/ttyS<n-1> and an absolute path is itself; on
 // Windows "COMn" (n from 1 to 256, any case) and "\\.\COMn" are COMn, and another "\\.\NAME" is
 // itself.
-std::string PortDevice(const std::string& value);
+[[nodiscard]] std::string PortDevice(const std::string& value);
 
 // What --port accepts, for the message about a value it does not.
 const char* PortDeviceAccepts();

@@ -47,7 +47,8 @@ class SerialLink {
   // ends a long write promptly. The options are kept for Reopen.
   // Returns "" when all went well, otherwise one line for the user: why there is no port, or
   // which settings the device did not take (the port is then still used).
-  std::string Open(const PortOptions& options, os::WakeHandle cancel = os::WakeHandle());
+  [[nodiscard]] std::string Open(const PortOptions& options,
+                                 os::WakeHandle cancel = os::WakeHandle());
 
   // What becomes of the port after a write ended with `result`'s failure: with reconnect, a
   // device that went away is closed at once, every lock with it.
@@ -56,7 +57,7 @@ class SerialLink {
   // With reconnect, when the port is away: tries once to open it again, quietly (right after a
   // replug udev may still be setting its permissions, or a modem manager probing it). Returns
   // "Port "..." is back" when it opened, otherwise "". Without reconnect it does nothing.
-  std::string Reopen();
+  [[nodiscard]] std::string Reopen();
 
   // Closes the port if one is open; PortHandle() becomes null. Closing twice closes once.
   void Close() { portHandle_.reset(); }

@@ -66,7 +66,7 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments);
 
 // Checks what can only be checked on this machine (that --dir is a directory the program can
 // read). Returns "" or what is wrong, for a bad command line.
-std::string CheckOptions(const Options& options);
+[[nodiscard]] std::string CheckOptions(const Options& options);
 
 std::string Synopsis();  // the "Usage:" lines
 std::string Usage();     // all of --help

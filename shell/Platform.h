@@ -18,10 +18,10 @@ std::vector<std::string> Arguments(int argc, char** argv);
 
 // Why the check files cannot be read from `dir` (missing, not a directory, not readable), or ""
 // when they can.
-std::string DirectoryProblem(const std::string& dir);
+[[nodiscard]] std::string DirectoryProblem(const std::string& dir);
 
 // Makes `dir` the working directory. Returns "" or the reason it could not.
-std::string ChangeDirectory(const std::string& dir);
+[[nodiscard]] std::string ChangeDirectory(const std::string& dir);
 
 // `when` as local time, with the local offset from UTC in seconds.
 struct LocalTime {
@@ -72,12 +72,12 @@ class AppendFile {
   ~AppendFile() { Close(); }
 
   // Opens `path` for appending, making it if need be. Returns "" or why it cannot be opened.
-  std::string Open(const std::string& path);
+  [[nodiscard]] std::string Open(const std::string& path);
   explicit operator bool() const { return native_ != kClosed; }
   const std::string& Path() const { return path_; }
 
   // Appends `text`. Returns 0, or the system's number for why it could not.
-  int Append(const std::string& text);
+  [[nodiscard]] int Append(const std::string& text);
 
  private:
   static constexpr std::intptr_t kClosed = -1;

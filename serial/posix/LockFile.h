@@ -22,7 +22,7 @@ class LockFile {
   // Returns "" when the device may be opened: the lock is held, or lock files cannot be used in
   // `directory` at all (missing or read-only: the other layers of locking still protect the
   // port). Otherwise returns why the device is taken, e.g. "in use by process 1234".
-  std::string Acquire(const std::string& directory, const std::string& device);
+  [[nodiscard]] std::string Acquire(const std::string& directory, const std::string& device);
 
   // Removes the lock file if this object holds it. Safe to call more than once.
   void Release();
