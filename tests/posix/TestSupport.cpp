@@ -6,6 +6,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "serial/posix/Speed.h"
@@ -27,6 +30,19 @@ termios TestPty::Settings() const {
 
 void TestPty::SetSettings(const termios& settings) {
   ::tcsetattr(master_.Get(), TCSANOW, &settings);
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string PidLine(pid_t pid) {
+  char line[16];
+  std::snprintf(line, sizeof line, "%10d\n", static_cast<int>(pid));
+  return line;
 }
 
 bool Passes(int fd, Request request) {

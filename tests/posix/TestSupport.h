@@ -2,15 +2,22 @@
 
 // Real pseudo-terminals for the tests: no mock of the kernel where the kernel itself can serve.
 
+#include <gtest/gtest.h>
+#include <sys/types.h>
 #include <termios.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <filesystem>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 
 #include "os/posix/Descriptor.h"
+#include "serial/SerialLink.h"
+#include "serial/posix/LockFile.h"
 #include "tests/Support.h"
 
 namespace testing_support {
@@ -65,6 +72,29 @@ class BackgroundReader {
   std::mutex mutex_;
   std::string received_;
   std::thread thread_;
+};
+
+// A file's whole text.
+std::string ReadText(const std::filesystem::path& path);
+
+// A lock file's content for `pid`: "%10d\n".
+std::string PidLine(pid_t pid);
+
+inline std::span<const std::byte> AsBytes(const std::string& text) {
+  return std::as_bytes(std::span(text.data(), text.size()));
+}
+
+// A port on a pseudo-terminal, its lock files in a scratch directory of the test's own.
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    serial::LockDirectory = scratch_.Path().string();
+    lockFile_ = scratch_.Path() / serial::LockFile::NameFor(pty_.SlavePath());
+  }
+  ScratchDirectory scratch_;
+  TestPty pty_;
+  std::filesystem::path lockFile_;
+  serial::SerialLink link_;
 };
 
 }  // namespace testing_support
