@@ -28,6 +28,10 @@ class Timer {
   // again until the next one.
   std::uint64_t Take();
 
+  // The latest point of the grid Take has counted; before the first, one period before it.
+  Clock::time_point Due() const { return first_ + period_ * (static_cast<long long>(taken_) - 1); }
+  std::chrono::nanoseconds Period() const { return period_; }
+
  private:
   OwnedWake handle_;
   Clock::time_point first_{};

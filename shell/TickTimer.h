@@ -29,16 +29,13 @@ class TickTimer {
   bool TakeTick();
 
   // When the tick taken last was due: the latest point of the grid that has passed.
-  Clock::time_point Due() const { return start_ + period_ * expirations_; }
+  Clock::time_point Due() const { return timer_.Due(); }
 
   // How many ticks have fallen due since the one taken last: they will run as one.
-  long long Missed() const { return (Clock::now() - Due()) / period_; }
+  long long Missed() const { return (Clock::now() - Due()) / timer_.Period(); }
 
  private:
   os::Timer timer_;
-  Clock::time_point start_;
-  std::chrono::nanoseconds period_;
-  long long expirations_ = 0;
 };
 
 }  // namespace shell

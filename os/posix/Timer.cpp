@@ -23,6 +23,7 @@ Timer::Timer() {
 void Timer::Arm(Clock::time_point first, std::chrono::nanoseconds period) {
   first_ = first;
   period_ = period;
+  taken_ = 0;
   if (const int error = ArmTimerfd(NativeOf<int>(Wake()), first, period); error != 0) {
     throw std::system_error(error, std::generic_category(), "Cannot set a timer");
   }
