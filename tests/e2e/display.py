@@ -46,7 +46,12 @@ class Xvfb:
             self.processes.append(subprocess.Popen(
                 ["openbox"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                 start_new_session=True))
-            if not wait_until(lambda: self.x("wm", check=False).returncode == 0, 10):
+            try:
+                started = wait_until(lambda: self.x("wm", check=False).returncode == 0, 10)
+            except BaseException:
+                self.close()  # nothing started here outlives a failure to start the rest
+                raise
+            if not started:
                 self.close()
                 raise RuntimeError("openbox did not start")
 
