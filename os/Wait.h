@@ -4,7 +4,8 @@
 //
 //   WakeHandle   something a wait can be woken by: a file descriptor (Linux) or an object
 //                (Windows); it does not own what it names
-//   OwnedWake    the same, closed when it goes out of scope
+//   OwnedWake    the same, closed when it goes out of scope (on Linux os::Descriptor, in
+//                os/posix, is one seen as its int)
 //   WakeEvent    a wake-up one thread raises for another; it stays raised until cleared
 //   WaitForAny   blocks until one of several handles is ready (readable, or writable), or a
 //                deadline has passed

@@ -1,39 +1,17 @@
 #pragma once
 
-#include <unistd.h>
-
-#include <utility>
+#include "os/Wait.h"
 
 namespace os {
 
-// An owned file descriptor, closed when it goes out of scope.
-class Descriptor {
+// An owned file descriptor: an OwnedWake, which closes it, seen as the int it is on this system.
+class Descriptor : public OwnedWake {
  public:
   Descriptor() = default;
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  Descriptor(Descriptor&& other) noexcept : fd_(other.Take()) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    if (this != &other) {
-      Reset(other.Take());
-    }
-    return *this;
-  }
-  ~Descriptor() { Reset(); }
+  explicit Descriptor(int fd) : OwnedWake(WakeOf(fd)) {}
 
-  int Get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int Take() { return std::exchange(fd_, -1); }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
+  // The descriptor, or -1 when there is none.
+  int Get() const { return NativeOf<int>(OwnedWake::Get()); }
 };
 
 }  // namespace os
