@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
 
   std::vector<double> tick;
   serial::SerialLink link;
-  if (const std::string message = link.Open({.device = slave}); !message.empty()) {
-    std::fprintf(stderr, "%s\n", message.c_str());
+  if (const os::Outcome opened = link.Open({.device = slave}); !opened.Worked()) {
+    std::fprintf(stderr, "%s\n", opened.Why().c_str());
     return 1;
   }
   for (int round = 0; round < rounds; ++round) {

@@ -1,13 +1,15 @@
 #pragma once
 
-// The words of the program's messages: the thing, quoted, then the system's reason.
+// How the program fails, and the words it says it in.
 //
-// A failure the program tells the user about is reported one way: the function returns the reason
-// in these words, or "" when it worked, and is [[nodiscard]], so no caller can drop it. Exceptions
-// are for what the program cannot go on from (no timer, no wait), and for a tick that failed,
-// which ends the tick.
+// A failure the user is told about is an Outcome: it worked, or it failed with the reason in the
+// program's words (the thing, quoted, then the system's reason) and the system's error number
+// when the system gave that reason. An Outcome is [[nodiscard]], so no caller can drop one.
+// Exceptions are for what the program cannot go on from (no timer, no wait), and for a tick that
+// failed, which ends the tick.
 
 #include <string>
+#include <utility>
 
 namespace os {
 
@@ -19,5 +21,32 @@ std::string ErrorText(int error);
 inline std::string Quoted(const std::string& name) {
   return '"' + name + '"';
 }
+
+class [[nodiscard]] Outcome {
+ public:
+  // It worked.
+  Outcome() = default;
+
+  // It failed, for the reason `why` (not empty). `error`: the system's number for it, or 0 when
+  // the reason is the program's own ("not a directory").
+  static Outcome Failed(std::string why, int error = 0) {
+    Outcome failed;
+    failed.why_ = std::move(why);
+    failed.error_ = error;
+    return failed;
+  }
+  // It failed for the system's reason `error`, in the system's words.
+  static Outcome SystemFailed(int error) { return Failed(ErrorText(error), error); }
+
+  bool Worked() const { return why_.empty(); }
+  // Why it failed, or "" when it worked.
+  const std::string& Why() const { return why_; }
+  // The system's error number, or 0.
+  int Error() const { return error_; }
+
+ private:
+  std::string why_;
+  int error_ = 0;
+};
 
 }  // namespace os

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "os/Error.h"
 #include "os/Wait.h"
 #include "serial/HeldLine.h"
 #include "serial/PortOptions.h"
@@ -35,12 +36,12 @@ class NativePort {
 
 struct OpenedPort {
   std::unique_ptr<NativePort> port;  // null when it could not be opened
-  std::string failure;               // why not, e.g. "No such file or directory"
+  os::Outcome failure;               // why not, e.g. "No such file or directory"
   std::string mismatch;              // which settings it did not take, or ""
   PortProblem problem = PortProblem::None;
 
-  // A port that could not be had, for `problem`, in the system's words `failure`.
-  static OpenedPort Refused(PortProblem problem, std::string failure) {
+  // A port that could not be had, for `problem`, and why.
+  static OpenedPort Refused(PortProblem problem, os::Outcome failure) {
     return {.port = nullptr, .failure = std::move(failure), .mismatch = {}, .problem = problem};
   }
 };

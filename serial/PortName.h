@@ -14,11 +14,11 @@ namespace serial {
 // The device COM1 stands for: /dev/ttyS0 on Linux, COM1 on Windows.
 std::string DefaultPort();
 
-// The device a --port value names, as the program names it in its messages, or "" when the value
-// names none. On Linux "COMn" (any case) is /dev/ttyS<n-1> and an absolute path is itself; on
+// The device a --port value names, as the program names it in its messages, or nothing when the
+// value names none. On Linux "COMn" (any case) is /dev/ttyS<n-1> and an absolute path is itself; on
 // Windows "COMn" (n from 1 to 256, any case) and "\\.\COMn" are COMn, and another "\\.\NAME" is
 // itself.
-[[nodiscard]] std::string PortDevice(const std::string& value);
+[[nodiscard]] std::optional<std::string> PortDevice(const std::string& value);
 
 // What --port accepts, for the message about a value it does not.
 const char* PortDeviceAccepts();

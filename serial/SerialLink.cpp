@@ -8,11 +8,13 @@ namespace serial {
 
 SerialLink::SerialLink(Opener opener) : opener_(std::move(opener)) {}
 
-std::string SerialLink::OpenOnce(std::string& mismatch) {
+os::Outcome SerialLink::OpenOnce(std::string& mismatch) {
   OpenedPort opened = opener_(wanted_, cancel_);
   problem_ = opened.problem;
   if (!opened.port) {
-    return "Cannot open port " + os::Quoted(wanted_.device) + ": " + opened.failure;
+    return os::Outcome::Failed(
+        "Cannot open port " + os::Quoted(wanted_.device) + ": " + opened.failure.Why(),
+        opened.failure.Error());
   }
   mismatch = std::move(opened.mismatch);
   portHandle_ =
@@ -21,22 +23,23 @@ std::string SerialLink::OpenOnce(std::string& mismatch) {
   return {};
 }
 
-std::string SerialLink::Open(const PortOptions& options, os::WakeHandle cancel) {
+os::Outcome SerialLink::Open(const PortOptions& options, os::WakeHandle cancel) {
   wanted_ = options;
   cancel_ = cancel;
   away_ = false;
   everOpened_ = false;
   hintGiven_ = false;
   std::string mismatch;
-  std::string message = OpenOnce(mismatch);
+  const os::Outcome opened = OpenOnce(mismatch);
   if (!portHandle_ && options.reconnect) {
     away_ = true;
-    message += "; trying again at each tick";
+    return os::Outcome::Failed(opened.Why() + "; trying again at each tick", opened.Error());
   }
   if (!mismatch.empty()) {
-    message = "Port " + os::Quoted(options.device) + " did not take every setting: " + mismatch;
+    return os::Outcome::Failed("Port " + os::Quoted(options.device) +
+                               " did not take every setting: " + mismatch);
   }
-  return message;
+  return opened;
 }
 
 WriteFailure SerialLink::WriteFailed(const WriteResult& result) {
@@ -67,8 +70,7 @@ std::string SerialLink::Reopen() {
   }
   const bool before = everOpened_;
   std::string mismatch;
-  OpenOnce(mismatch);
-  if (!portHandle_) {
+  if (!OpenOnce(mismatch).Worked()) {
     return {};  // not back yet: absent, busy, or still being set up
   }
   away_ = false;

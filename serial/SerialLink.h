@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "os/Error.h"
 #include "serial/NativePort.h"
 #include "serial/Port.h"
 
@@ -45,10 +46,9 @@ class SerialLink {
   // settings (by default 9600 baud, 8 data bits, no parity, one stop bit, no flow control, DTR
   // and RTS off), exclusively held. `cancel` (or none) is watched during writes so a stop request
   // ends a long write promptly. The options are kept for Reopen.
-  // Returns "" when all went well, otherwise one line for the user: why there is no port, or
-  // which settings the device did not take (the port is then still used).
-  [[nodiscard]] std::string Open(const PortOptions& options,
-                                 os::WakeHandle cancel = os::WakeHandle());
+  // A failure is one line for the user: why there is no port, or which settings the device did
+  // not take (the port is then still used).
+  os::Outcome Open(const PortOptions& options, os::WakeHandle cancel = os::WakeHandle());
 
   // What becomes of the port after a write ended with `result`'s failure: with reconnect, a
   // device that went away is closed at once, every lock with it.
@@ -72,9 +72,8 @@ class SerialLink {
   void TellHeld(HeldLine::Tell tell) { tellHeld_ = std::move(tell); }
 
  private:
-  // Opens the port into portHandle_. Returns why it could not, or "" and in `mismatch` which
-  // settings did not take.
-  std::string OpenOnce(std::string& mismatch);
+  // Opens the port into portHandle_; when it worked, `mismatch` says which settings did not take.
+  os::Outcome OpenOnce(std::string& mismatch);
 
   Opener opener_;
   std::unique_ptr<Port> portHandle_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <optional>
 
 #include "shell/Platform.h"
 
@@ -161,16 +162,14 @@ Option OnOff(std::string name, std::string help, bool serial::LineSettings::*lin
 
 std::vector<Option> MakeTable() {
   std::vector<Option> table;
-  table.push_back(Text("--port", "DEVICE", PortHelp(), serial::PortDeviceAccepts(),
-                       [](Options& options, const std::string& value) {
-                         options.port.device = serial::PortDevice(value);
-                       }));
+  table.push_back(Text("--port", "DEVICE", PortHelp(), serial::PortDeviceAccepts(), nullptr));
   // The port the program is made for; PortHelp says what it stands for here. A value that names
   // no port is refused.
   table.back().describe = [](const Options&) { return std::string("COM1"); };
   table.back().apply = [](const std::string& value, Options& options) {
-    options.port.device = serial::PortDevice(value);
-    return !options.port.device.empty();
+    const std::optional<std::string> device = serial::PortDevice(value);
+    options.port.device = device.value_or(options.port.device);
+    return device.has_value();
   };
   table.push_back(Text("--dir", "DIR", "read the check files from DIR.", "a directory",
                        [](Options& options, const std::string& value) { options.dir = value; }));
@@ -355,10 +354,11 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments) {
   return line;
 }
 
-std::string CheckOptions(const Options& options) {
+os::Outcome CheckOptions(const Options& options) {
   if (!options.dir.empty()) {
-    if (const std::string problem = DirectoryProblem(options.dir); !problem.empty()) {
-      return "--dir \"" + options.dir + "\": " + problem;
+    if (const os::Outcome readable = ReadableDirectory(options.dir); !readable.Worked()) {
+      return os::Outcome::Failed("--dir " + os::Quoted(options.dir) + ": " + readable.Why(),
+                                 readable.Error());
     }
   }
   return {};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "feeder/CheckCycle.h"
+#include "os/Error.h"
 #include "serial/PortOptions.h"
 
 namespace shell {
@@ -65,8 +66,8 @@ const std::vector<Option>& OptionTable();
 CommandLine ParseCommandLine(std::span<const char* const> arguments);
 
 // Checks what can only be checked on this machine (that --dir is a directory the program can
-// read). Returns "" or what is wrong, for a bad command line.
-[[nodiscard]] std::string CheckOptions(const Options& options);
+// read); a failure says what is wrong, for a bad command line.
+os::Outcome CheckOptions(const Options& options);
 
 std::string Synopsis();  // the "Usage:" lines
 std::string Usage();     // all of --help

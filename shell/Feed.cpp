@@ -27,12 +27,12 @@ Feed::Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, 
 }
 
 std::vector<BoxNotice> Feed::Show() {
-  const std::string message = link_.Open(options_.port, stop_);
-  if (message.empty()) {
+  const os::Outcome opened = link_.Open(options_.port, stop_);
+  if (opened.Worked()) {
     return {};
   }
-  reporter_.Failure(message);
-  std::string box = message;
+  reporter_.Failure(opened.Why());
+  std::string box = opened.Why();
   if (const serial::PortProblem problem = link_.Problem(); problem != serial::PortProblem::None) {
     box += ". " + PortAdvice(problem, options_.port.reconnect, lister_(), DocsName(),
                              options_.port.device);

@@ -4,24 +4,25 @@
 // and Windows (shell/win32/Platform.cpp). Text is UTF-8 throughout the program; on Windows it
 // becomes UTF-16 only where it meets the system.
 
-#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "os/Error.h"
+#include "os/Wait.h"
 
 namespace shell {
 
 // The command line's arguments after the program's name.
 std::vector<std::string> Arguments(int argc, char** argv);
 
-// Why the check files cannot be read from `dir` (missing, not a directory, not readable), or ""
-// when they can.
-[[nodiscard]] std::string DirectoryProblem(const std::string& dir);
+// Whether the check files can be read from `dir`; if not, why (missing, not a directory, not
+// readable).
+os::Outcome ReadableDirectory(const std::string& dir);
 
-// Makes `dir` the working directory. Returns "" or the reason it could not.
-[[nodiscard]] std::string ChangeDirectory(const std::string& dir);
+// Makes `dir` the working directory.
+os::Outcome ChangeDirectory(const std::string& dir);
 
 // `when` as local time, with the local offset from UTC in seconds.
 struct LocalTime {
@@ -56,33 +57,16 @@ void ShowText(std::FILE* out, const std::string& title, const std::string& text,
 // it meanwhile (tail -f, Get-Content -Wait). Each line goes in one write.
 class AppendFile {
  public:
-  AppendFile() = default;
-  AppendFile(const AppendFile&) = delete;
-  AppendFile& operator=(const AppendFile&) = delete;
-  AppendFile(AppendFile&& other) noexcept
-      : native_(std::exchange(other.native_, kClosed)), path_(std::move(other.path_)) {}
-  AppendFile& operator=(AppendFile&& other) noexcept {
-    if (this != &other) {
-      Close();
-      native_ = std::exchange(other.native_, kClosed);
-      path_ = std::move(other.path_);
-    }
-    return *this;
-  }
-  ~AppendFile() { Close(); }
-
-  // Opens `path` for appending, making it if need be. Returns "" or why it cannot be opened.
-  [[nodiscard]] std::string Open(const std::string& path);
-  explicit operator bool() const { return native_ != kClosed; }
+  // Opens `path` for appending, making it if need be.
+  os::Outcome Open(const std::string& path);
+  explicit operator bool() const { return static_cast<bool>(file_); }
   const std::string& Path() const { return path_; }
 
-  // Appends `text`. Returns 0, or the system's number for why it could not.
-  [[nodiscard]] int Append(const std::string& text);
+  // Appends `text`.
+  os::Outcome Append(const std::string& text);
 
  private:
-  static constexpr std::intptr_t kClosed = -1;
-  void Close();
-  std::intptr_t native_ = kClosed;
+  os::OwnedWake file_;
   std::string path_;
 };
 

@@ -74,12 +74,12 @@ void Reporter::Log(WallClock::time_point when, const std::string& line) {
   if (log_ == nullptr || !*log_) {
     return;
   }
-  if (const int error = log_->Append(IsoTime(when) + " " + line + "\n");
-      error != 0 && !logFailed_) {
+  if (const os::Outcome appended = log_->Append(IsoTime(when) + " " + line + "\n");
+      !appended.Worked() && !logFailed_) {
     // Said once: a full disk would otherwise say it at every line.
     logFailed_ = true;
     WriteOut(errors_, "checkfeed: Cannot write to the log " + os::Quoted(log_->Path()) + ": " +
-                          os::ErrorText(error) + "\n");
+                          appended.Why() + "\n");
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "os/Error.h"
 #include "shell/CommandLine.h"
 #include "shell/Feed.h"
 #include "shell/Headless.h"
@@ -55,20 +56,20 @@ int main(int argc, char** argv) {
       break;
   }
   const shell::Options& options = line.options;
-  if (const std::string error = shell::CheckOptions(options); !error.empty()) {
-    return Refuse(error, false);
+  if (const os::Outcome checked = shell::CheckOptions(options); !checked.Worked()) {
+    return Refuse(checked.Why(), false);
   }
   // The log is named relative to where the program was started, as the user typed it.
   shell::AppendFile log;
   if (!options.log.empty()) {
-    if (const std::string why = log.Open(options.log); !why.empty()) {
-      return Refuse("--log \"" + options.log + "\": " + why, false);
+    if (const os::Outcome opened = log.Open(options.log); !opened.Worked()) {
+      return Refuse("--log " + os::Quoted(options.log) + ": " + opened.Why(), false);
     }
   }
   // The check files are named relative to the working directory, as they are without --dir.
   if (!options.dir.empty()) {
-    if (const std::string why = shell::ChangeDirectory(options.dir); !why.empty()) {
-      return Refuse("--dir \"" + options.dir + "\": " + why, false);
+    if (const os::Outcome changed = shell::ChangeDirectory(options.dir); !changed.Worked()) {
+      return Refuse("--dir " + os::Quoted(options.dir) + ": " + changed.Why(), false);
     }
   }
 

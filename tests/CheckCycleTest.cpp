@@ -29,7 +29,7 @@ constexpr int kGone = 5;
 
 class CheckCycleTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(link_.Open({.device = "COM1"}), ""); }
+  void SetUp() override { ASSERT_EQ(link_.Open({.device = "COM1"}).Why(), ""); }
 
   void WriteCheckFiles() {
     for (int n = 1; n <= 6; ++n) {
@@ -140,7 +140,8 @@ TEST_F(CheckCycleTest, EachTickReadsItsFileAfresh) {
 TEST_F(CheckCycleTest, WithoutAPortFilesAreStillReadAndNothingIsSentOrTriedAgain) {
   link_.Close();
   device_.refuse = "in use by another program";
-  EXPECT_EQ(link_.Open({.device = "COM1"}), "Cannot open port \"COM1\": in use by another program");
+  EXPECT_EQ(link_.Open({.device = "COM1"}).Why(),
+            "Cannot open port \"COM1\": in use by another program");
   EXPECT_EQ(link_.PortHandle(), nullptr);
   WriteCheckFiles();
   fs::remove("check2.txt");
@@ -187,7 +188,7 @@ TEST_F(CheckCycleTest, WithReconnectALostPortIsLetGoAndTakenBackWithItsSettings)
   serial::PortOptions options{.device = "COM7", .reconnect = true};
   options.line.baudRate = 19200;
   options.line.stopBits = 2;
-  ASSERT_EQ(link_.Open(options), "");
+  ASSERT_EQ(link_.Open(options).Why(), "");
   WriteCheckFiles();
   EXPECT_EQ(Tick(), "file 1\r\n");
 
@@ -245,7 +246,7 @@ TEST(PacingTest, PiecesLeaveOneAtATimeWithTheirGapsAfterThem) {
   serial::PortOptions options{.device = "COM1"};
   options.pacing.afterByte = 3ms;
   options.pacing.afterLineFeed = 7ms;
-  ASSERT_EQ(link.Open(options), "");
+  ASSERT_EQ(link.Open(options).Why(), "");
   const std::string text = "AB\nC";
   const serial::WriteResult result = link.PortHandle()->Write(bytes(text));
   const auto returned = StandInDevice::Clock::now();
@@ -263,7 +264,7 @@ TEST(PacingTest, PiecesLeaveOneAtATimeWithTheirGapsAfterThem) {
   link.Close();
   device.pieces.clear();
   options.pacing = {.afterByte = 0ms, .afterLineFeed = 10ms};
-  ASSERT_EQ(link.Open(options), "");
+  ASSERT_EQ(link.Open(options).Why(), "");
   const std::string lines = "first line\r\nsecond\n\nlast, no line feed";
   EXPECT_EQ(link.PortHandle()->Write(bytes(lines)).written, lines.size());
   ASSERT_EQ(device.pieces.size(), 4U);
@@ -276,7 +277,7 @@ TEST(PacingTest, PiecesLeaveOneAtATimeWithTheirGapsAfterThem) {
   // A piece that fails ends the write: no more pieces, and the failure is the write's.
   link.Close();
   device.pieces.clear();
-  ASSERT_EQ(link.Open(options), "");
+  ASSERT_EQ(link.Open(options).Why(), "");
   device.FailWrites(kGone, true);
   const serial::WriteResult failed = link.PortHandle()->Write(bytes(lines));
   EXPECT_EQ(failed.error, kGone);

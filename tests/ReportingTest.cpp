@@ -131,7 +131,7 @@ TEST(ReporterTest, TheLogGetsTheRecordAndEveryFailureEachWithItsTimeAppended) {
   testing_support::ScratchDirectory scratch;
   testing_support::WriteFile("run.log", "an earlier run\n");
   shell::AppendFile log;
-  ASSERT_EQ(log.Open("run.log"), "");
+  ASSERT_EQ(log.Open("run.log").Why(), "");
   std::FILE* out = std::tmpfile();
   std::FILE* errors = std::tmpfile();
   ASSERT_NE(out, nullptr);
@@ -154,7 +154,7 @@ TEST(ReporterTest, TheLogGetsTheRecordAndEveryFailureEachWithItsTimeAppended) {
 
   // A log that cannot be opened says why; a folder is no log.
   shell::AppendFile folder;
-  EXPECT_NE(folder.Open("."), "");
+  EXPECT_NE(folder.Open(".").Why(), "");
   EXPECT_FALSE(folder);
 }
 

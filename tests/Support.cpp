@@ -90,7 +90,7 @@ serial::SerialLink::Opener StandInDevice::Opener() {
   return [this](const serial::PortOptions& options, os::WakeHandle) {
     attempts.push_back(options);
     if (!refuse.empty()) {
-      return serial::OpenedPort::Refused(refusedAs, refuse);
+      return serial::OpenedPort::Refused(refusedAs, os::Outcome::Failed(refuse));
     }
     return serial::OpenedPort{.port = std::make_unique<StandInPort>(*this),
                               .failure = {},

@@ -108,7 +108,7 @@ std::string LockFile::NameFor(const std::string& device) {
   return "LCK.." + name;
 }
 
-std::string LockFile::Acquire(const std::string& directory, const std::string& device) {
+os::Outcome LockFile::Acquire(const std::string& directory, const std::string& device) {
   Release();
   const std::string path = directory + "/" + NameFor(device);
 
@@ -149,8 +149,8 @@ std::string LockFile::Acquire(const std::string& directory, const std::string& d
     }
   }
   ::unlink(draft.c_str());
-  return busy.empty() ? "in use by another program (lock file " + path + " keeps coming back)"
-                      : busy;
+  return os::Outcome::Failed(
+      busy.empty() ? "in use by another program (lock file " + path + " keeps coming back)" : busy);
 }
 
 void LockFile::Release() {

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "os/Error.h"
 #include "os/posix/Descriptor.h"
 
 namespace serial {
@@ -19,10 +20,10 @@ class LockFile {
   ~LockFile() { Release(); }
 
   // Takes the lock for `device` in `directory`, replacing a stale one left by a dead process.
-  // Returns "" when the device may be opened: the lock is held, or lock files cannot be used in
+  // Works when the device may be opened: the lock is held, or lock files cannot be used in
   // `directory` at all (missing or read-only: the other layers of locking still protect the
-  // port). Otherwise returns why the device is taken, e.g. "in use by process 1234".
-  [[nodiscard]] std::string Acquire(const std::string& directory, const std::string& device);
+  // port). Otherwise fails with why the device is taken, e.g. "in use by process 1234".
+  os::Outcome Acquire(const std::string& directory, const std::string& device);
 
   // Removes the lock file if this object holds it. Safe to call more than once.
   void Release();

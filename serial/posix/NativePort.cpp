@@ -209,8 +209,8 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
   // port another program is using. The lock's name follows a symlink (/dev/serial/by-id/...) to
   // the device it points to now.
   LockFile lock;
-  if (std::string busy = lock.Acquire(LockDirectory, device); !busy.empty()) {
-    return OpenedPort::Refused(PortProblem::Busy, busy);
+  if (os::Outcome locked = lock.Acquire(LockDirectory, device); !locked.Worked()) {
+    return OpenedPort::Refused(PortProblem::Busy, std::move(locked));
   }
 
   // O_NONBLOCK: open() must not wait for carrier, and writes must not block past a stop
@@ -218,17 +218,18 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
   os::Descriptor fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) {
     const int error = errno;
-    return OpenedPort::Refused(OpenProblem(error), os::ErrorText(error));
+    return OpenedPort::Refused(OpenProblem(error), os::Outcome::SystemFailed(error));
   }
   if (!::isatty(fd.Get())) {
-    return OpenedPort::Refused(PortProblem::NotSerial, "not a terminal device");
+    return OpenedPort::Refused(PortProblem::NotSerial,
+                               os::Outcome::Failed("not a terminal device"));
   }
 
   // Tools that honour flock (picocom, tio, pyserial) and TIOCEXCL (root ignores it, so check).
   int exclusive = 0;
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 ||
       (::ioctl(fd.Get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0)) {
-    return OpenedPort::Refused(PortProblem::Busy, "in use by another program");
+    return OpenedPort::Refused(PortProblem::Busy, os::Outcome::Failed("in use by another program"));
   }
   ::ioctl(fd.Get(), TIOCEXCL);
 
@@ -245,11 +246,14 @@ std::string DefaultPort() {
   return "/dev/ttyS0";
 }
 
-std::string PortDevice(const std::string& value) {
+std::optional<std::string> PortDevice(const std::string& value) {
   if (const auto number = ComNumber(value)) {
     return "/dev/ttyS" + std::to_string(*number - 1);
   }
-  return value.starts_with('/') ? value : std::string{};
+  if (value.starts_with('/')) {
+    return value;
+  }
+  return std::nullopt;
 }
 
 const char* PortDeviceAccepts() {

@@ -204,13 +204,14 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
     switch (error) {
       case ERROR_FILE_NOT_FOUND:
       case ERROR_PATH_NOT_FOUND:
-        return OpenedPort::Refused(PortProblem::Absent, os::ErrorText(error));
+        return OpenedPort::Refused(PortProblem::Absent, os::Outcome::SystemFailed(error));
       case ERROR_ACCESS_DENIED:
         // Share mode 0: another program holding the port is refused as access denied.
-        return OpenedPort::Refused(PortProblem::Busy,
-                                   "in use by another program (" + os::ErrorText(error) + ")");
+        return OpenedPort::Refused(
+            PortProblem::Busy,
+            os::Outcome::Failed("in use by another program (" + os::ErrorText(error) + ")", error));
       default:
-        return OpenedPort::Refused(PortProblem::Other, os::ErrorText(error));
+        return OpenedPort::Refused(PortProblem::Other, os::Outcome::SystemFailed(error));
     }
   }
   // A name that is not a serial port answers no serial request; nor, under Wine, does a port
@@ -218,16 +219,17 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
   DCB current{};
   current.DCBlength = sizeof current;
   if (!GetCommState(port, &current)) {
-    const std::string why =
-        "not a serial port (" + os::ErrorText(static_cast<int>(GetLastError())) + ")";
+    const auto error = static_cast<int>(GetLastError());
     CloseHandle(port);
-    return OpenedPort::Refused(PortProblem::NotSerial, why);
+    return OpenedPort::Refused(
+        PortProblem::NotSerial,
+        os::Outcome::Failed("not a serial port (" + os::ErrorText(error) + ")", error));
   }
   HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (written == nullptr) {
-    const std::string why = os::ErrorText(static_cast<int>(GetLastError()));
+    const os::Outcome failed = os::Outcome::SystemFailed(static_cast<int>(GetLastError()));
     CloseHandle(port);
-    return OpenedPort::Refused(PortProblem::Other, why);
+    return OpenedPort::Refused(PortProblem::Other, failed);
   }
 
   SetupComm(port, kQueueSize, kQueueSize);
@@ -259,14 +261,17 @@ std::string DefaultPort() {
   return "COM1";
 }
 
-std::string PortDevice(const std::string& value) {
+std::optional<std::string> PortDevice(const std::string& value) {
   const bool prefixed = value.starts_with(kDevicePrefix);
   const std::string name = prefixed ? value.substr(4) : value;
   if (const auto number = ComNumber(name); number && *number <= 256) {
     return "COM" + std::to_string(*number);
   }
   // Another device only by its \\.\ name, such as com0com's \\.\CNCA0.
-  return prefixed && !name.empty() && name.find_first_of(R"(\/)") == std::string::npos ? value : "";
+  if (prefixed && !name.empty() && name.find_first_of(R"(\/)") == std::string::npos) {
+    return value;
+  }
+  return std::nullopt;
 }
 
 const char* PortDeviceAccepts() {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "os/Error.h"
+#include "os/posix/Descriptor.h"
 
 namespace shell {
 
@@ -16,22 +17,22 @@ std::vector<std::string> Arguments(int argc, char** argv) {
   return std::vector<std::string>(argv + 1, argv + argc);
 }
 
-std::string DirectoryProblem(const std::string& dir) {
+os::Outcome ReadableDirectory(const std::string& dir) {
   struct stat status {};
   if (::stat(dir.c_str(), &status) != 0) {
-    return os::ErrorText(errno);
+    return os::Outcome::SystemFailed(errno);
   }
   if (!S_ISDIR(status.st_mode)) {
-    return "not a directory";
+    return os::Outcome::Failed("not a directory");
   }
   if (::access(dir.c_str(), R_OK | X_OK) != 0) {
-    return os::ErrorText(errno);
+    return os::Outcome::SystemFailed(errno);
   }
   return {};
 }
 
-std::string ChangeDirectory(const std::string& dir) {
-  return ::chdir(dir.c_str()) == 0 ? std::string() : os::ErrorText(errno);
+os::Outcome ChangeDirectory(const std::string& dir) {
+  return ::chdir(dir.c_str()) == 0 ? os::Outcome() : os::Outcome::SystemFailed(errno);
 }
 
 LocalTime ToLocalTime(std::time_t when) {
@@ -75,43 +76,35 @@ void ShowText(std::FILE* out, const std::string& /*title*/, const std::string& t
   WriteOut(out, text);
 }
 
-std::string AppendFile::Open(const std::string& path) {
-  Close();
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-  if (fd < 0) {
-    return os::ErrorText(errno);
+os::Outcome AppendFile::Open(const std::string& path) {
+  os::Descriptor file(
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+  if (!file) {
+    return os::Outcome::SystemFailed(errno);
   }
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(fd);
-    return "not a regular file";
+  if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return os::Outcome::Failed("not a regular file");
   }
-  native_ = fd;
+  file_ = std::move(file);
   path_ = path;
   return {};
 }
 
-int AppendFile::Append(const std::string& text) {
+os::Outcome AppendFile::Append(const std::string& text) {
+  const int fd = os::NativeOf<int>(file_.Get());
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t count =
-        ::write(static_cast<int>(native_), text.data() + done, text.size() - done);
+    const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
     if (count < 0 && errno == EINTR) {
       continue;
     }
     if (count <= 0) {
-      return count < 0 ? errno : EIO;
+      return os::Outcome::SystemFailed(count < 0 ? errno : EIO);
     }
     done += static_cast<std::size_t>(count);
   }
-  return 0;
-}
-
-void AppendFile::Close() {
-  if (native_ != kClosed) {
-    ::close(static_cast<int>(native_));
-    native_ = kClosed;
-  }
+  return {};
 }
 
 std::string StopHelp() {

@@ -10,6 +10,14 @@
 
 namespace shell {
 
+namespace {
+
+os::Outcome LastFailure() {
+  return os::Outcome::SystemFailed(static_cast<int>(GetLastError()));
+}
+
+}  // namespace
+
 // The command line as Windows has it, in UTF-16: argv is in the ANSI code page, which cannot hold
 // every file name.
 std::vector<std::string> Arguments(int /*argc*/, char** /*argv*/) {
@@ -23,30 +31,27 @@ std::vector<std::string> Arguments(int /*argc*/, char** /*argv*/) {
   return arguments;
 }
 
-std::string DirectoryProblem(const std::string& dir) {
+os::Outcome ReadableDirectory(const std::string& dir) {
   const std::wstring path = os::Widen(dir);
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return os::ErrorText(static_cast<int>(GetLastError()));
+    return LastFailure();
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return "not a directory";
+    return os::Outcome::Failed("not a directory");
   }
   // Readable: its list of files can be had.
   WIN32_FIND_DATAW found{};
   HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
-    return os::ErrorText(static_cast<int>(GetLastError()));
+    return LastFailure();
   }
   FindClose(search);
   return {};
 }
 
-std::string ChangeDirectory(const std::string& dir) {
-  if (!SetCurrentDirectoryW(os::Widen(dir).c_str())) {
-    return os::ErrorText(static_cast<int>(GetLastError()));
-  }
-  return {};
+os::Outcome ChangeDirectory(const std::string& dir) {
+  return SetCurrentDirectoryW(os::Widen(dir).c_str()) ? os::Outcome() : LastFailure();
 }
 
 LocalTime ToLocalTime(std::time_t when) {
@@ -111,39 +116,30 @@ void ShowText(std::FILE* out, const std::string& title, const std::string& text,
               MB_OK | static_cast<UINT>(error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
-std::string AppendFile::Open(const std::string& path) {
-  Close();
+os::Outcome AppendFile::Open(const std::string& path) {
   // Appended to, and shared for reading and writing so that a reader can follow it and another
   // program may append too; FILE_APPEND_DATA makes each write go to the end.
-  HANDLE file = CreateFileW(os::Widen(path).c_str(), FILE_APPEND_DATA,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return os::ErrorText(static_cast<int>(GetLastError()));
+  os::OwnedWake file(os::WakeOf(CreateFileW(os::Widen(path).c_str(), FILE_APPEND_DATA,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  if (!file) {
+    return LastFailure();
   }
-  if (GetFileType(file) != FILE_TYPE_DISK) {
-    CloseHandle(file);
-    return "not a regular file";
+  if (GetFileType(os::NativeOf<HANDLE>(file.Get())) != FILE_TYPE_DISK) {
+    return os::Outcome::Failed("not a regular file");
   }
-  native_ = reinterpret_cast<std::intptr_t>(file);
+  file_ = std::move(file);
   path_ = path;
   return {};
 }
 
-int AppendFile::Append(const std::string& text) {
+os::Outcome AppendFile::Append(const std::string& text) {
   DWORD written = 0;
-  if (!WriteFile(reinterpret_cast<HANDLE>(native_), text.data(), static_cast<DWORD>(text.size()),
+  if (!WriteFile(os::NativeOf<HANDLE>(file_.Get()), text.data(), static_cast<DWORD>(text.size()),
                  &written, nullptr)) {
-    return static_cast<int>(GetLastError());
+    return LastFailure();
   }
-  return written == text.size() ? 0 : ERROR_WRITE_FAULT;
-}
-
-void AppendFile::Close() {
-  if (native_ != kClosed) {
-    CloseHandle(reinterpret_cast<HANDLE>(native_));
-    native_ = kClosed;
-  }
+  return written == text.size() ? os::Outcome() : os::Outcome::SystemFailed(ERROR_WRITE_FAULT);
 }
 
 std::string StopHelp() {

@@ -25,7 +25,7 @@ class PtyCycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     serial::LockDirectory = scratch_.Path().string();
-    ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}), "");
+    ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}).Why(), "");
   }
 
   void WriteCheckFiles() {
@@ -138,7 +138,7 @@ TEST_F(PtyCycleTest, WithReconnectALostPortIsLetGoAndTakenBackWhenItReturns) {
   // A line of its own, which the port must be given again when it comes back.
   serial::PortOptions options{.device = link.string(), .reconnect = true};
   options.line.baudRate = 19200;
-  ASSERT_EQ(link_.Open(options), "");
+  ASSERT_EQ(link_.Open(options).Why(), "");
   WriteCheckFiles();
   EXPECT_EQ(Tick(), "file 1\r\n");
 

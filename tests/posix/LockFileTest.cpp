@@ -27,14 +27,19 @@ using namespace testing_support;
 namespace fs = std::filesystem;
 
 TEST_F(SerialPortTest, AnAbsentDeviceOrANonTerminalLeavesNoPort) {
-  EXPECT_EQ(link_.Open({.device = "/dev/checkfeed-no-such-port"}),
+  // The system's reason keeps its number; the program's own has none.
+  const os::Outcome absent = link_.Open({.device = "/dev/checkfeed-no-such-port"});
+  EXPECT_EQ(absent.Why(),
             "Cannot open port \"/dev/checkfeed-no-such-port\": No such file or directory");
+  EXPECT_EQ(absent.Error(), ENOENT);
   EXPECT_EQ(link_.PortHandle(), nullptr);
 
   const fs::path plain = scratch_.Path() / "plain-file";
   WriteFile(plain, "x");
-  EXPECT_EQ(link_.Open({.device = plain.string()}),
+  const os::Outcome notTerminal = link_.Open({.device = plain.string()});
+  EXPECT_EQ(notTerminal.Why(),
             "Cannot open port \"" + plain.string() + "\": not a terminal device");
+  EXPECT_EQ(notTerminal.Error(), 0);
   EXPECT_EQ(link_.PortHandle(), nullptr);
   EXPECT_EQ(ReadText(plain), "x");
   // No lock file is left behind by a failed open.
@@ -50,7 +55,7 @@ TEST_F(SerialPortTest, APortHeldByAnotherProgramLeavesNoPort) {
     ::_exit(0);
   }
   WriteFile(lockFile_, PidLine(holder));
-  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}),
+  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}).Why(),
             "Cannot open port \"" + pty_.SlavePath() + "\": in use by process " +
                 std::to_string(holder) + " (lock file " + lockFile_.string() + ")");
   EXPECT_EQ(link_.PortHandle(), nullptr);
@@ -63,14 +68,14 @@ TEST_F(SerialPortTest, APortHeldByAnotherProgramLeavesNoPort) {
   {
     const os::Descriptor other(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY));
     ASSERT_EQ(::flock(other.Get(), LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}),
+    EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}).Why(),
               "Cannot open port \"" + pty_.SlavePath() + "\": in use by another program");
     EXPECT_EQ(link_.PortHandle(), nullptr);
     EXPECT_FALSE(fs::exists(lockFile_));
   }
 
   // With every layer free, the same port opens.
-  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}), "");
+  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}).Why(), "");
   EXPECT_NE(link_.PortHandle(), nullptr);
   link_.Close();
 
@@ -81,7 +86,7 @@ TEST_F(SerialPortTest, APortHeldByAnotherProgramLeavesNoPort) {
   {
     const os::Descriptor other(::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY));
     ASSERT_EQ(::ioctl(other.Get(), TIOCEXCL), 0);
-    const std::string message = link_.Open({.device = pty_.SlavePath()});
+    const std::string message = link_.Open({.device = pty_.SlavePath()}).Why();
     EXPECT_EQ(link_.PortHandle(), nullptr);
     EXPECT_TRUE(message.ends_with("in use by another program") ||
                 message.ends_with("Device or resource busy"))
@@ -92,13 +97,13 @@ TEST_F(SerialPortTest, APortHeldByAnotherProgramLeavesNoPort) {
 
 TEST_F(SerialPortTest, ASecondOpenerIsRefusedByEachLayerOfLocking) {
   serial::SerialLink first;
-  ASSERT_EQ(first.Open({.device = pty_.SlavePath()}), "");
+  ASSERT_EQ(first.Open({.device = pty_.SlavePath()}).Why(), "");
 
-  EXPECT_NE(link_.Open({.device = pty_.SlavePath()}), "");
+  EXPECT_NE(link_.Open({.device = pty_.SlavePath()}).Why(), "");
   EXPECT_EQ(link_.PortHandle(), nullptr);
   // Without lock files, flock and TIOCEXCL still keep the port to its first holder.
   serial::LockDirectory = "/nonexistent-lock-directory";
-  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}),
+  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}).Why(),
             "Cannot open port \"" + pty_.SlavePath() + "\": in use by another program");
   EXPECT_EQ(link_.PortHandle(), nullptr);
 
@@ -122,7 +127,7 @@ TEST_F(SerialPortTest, ASecondOpenerIsRefusedByEachLayerOfLocking) {
 }
 
 TEST_F(SerialPortTest, TheLockFileIsOursWhileOpenAndGoneAfterClose) {
-  ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}), "");
+  ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}).Why(), "");
   EXPECT_EQ(ReadText(lockFile_), PidLine(::getpid()));
   // Only the lock file is left in the lock directory: no draft files.
   EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.Path()), fs::directory_iterator()), 1);
@@ -151,14 +156,14 @@ TEST_F(SerialPortTest, AStaleLockFileIsTakenOver) {
   ::waitpid(dead, nullptr, 0);
   WriteFile(lockFile_, PidLine(dead));
 
-  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}), "");
+  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}).Why(), "");
   EXPECT_NE(link_.PortHandle(), nullptr);
   EXPECT_EQ(ReadText(lockFile_), PidLine(::getpid()));
 
   // An unreadable PID is no owner either.
   link_.Close();
   WriteFile(lockFile_, "garbage\n");
-  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}), "");
+  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}).Why(), "");
   EXPECT_EQ(ReadText(lockFile_), PidLine(::getpid()));
 }
 

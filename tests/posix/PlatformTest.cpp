@@ -50,12 +50,12 @@ class ScopedEnvironment {
 TEST(DirectoryTest, ADirectoryThatCannotServeIsABadCommandLine) {
   shell::Options options;
   options.dir = "/tmp";
-  EXPECT_EQ(shell::CheckOptions(options), "");
+  EXPECT_EQ(shell::CheckOptions(options).Why(), "");
   options.dir = "/nonexistent-checkfeed-dir";
-  EXPECT_EQ(shell::CheckOptions(options),
+  EXPECT_EQ(shell::CheckOptions(options).Why(),
             "--dir \"/nonexistent-checkfeed-dir\": No such file or directory");
   options.dir = "/etc/passwd";
-  EXPECT_EQ(shell::CheckOptions(options), "--dir \"/etc/passwd\": not a directory");
+  EXPECT_EQ(shell::CheckOptions(options).Why(), "--dir \"/etc/passwd\": not a directory");
 }
 
 TEST(JournalTest, TheRecordLeavesTheTimeToTheJournalOnlyWhenStdoutIsIt) {

@@ -33,7 +33,7 @@ TEST_F(SerialPortTest, WritesEveryByteThroughASignalStorm) {
   struct sigaction previous {};
   ::sigaction(SIGUSR1, &action, &previous);
 
-  ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}), "");
+  ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}).Why(), "");
   const std::string data = PatternBytes(1 << 20, 7);
   BackgroundReader reader(pty_.Master(), 1024, 300us);
   std::atomic<bool> writing{true};
@@ -59,7 +59,7 @@ TEST_F(SerialPortTest, WritesEveryByteThroughASignalStorm) {
 }
 
 TEST_F(SerialPortTest, AHangUpIsReportedAsTheWritesFailure) {
-  ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}), "");
+  ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}).Why(), "");
   pty_.HangUp();
   const std::string data = PatternBytes(100000, 3);
   const serial::WriteResult result = link_.PortHandle()->Write(AsBytes(data));
@@ -80,7 +80,7 @@ TEST_F(SerialPortTest, PacedBytesArriveOnceAndInOrderAndSignalsCutNoGapShort) {
   serial::PortOptions options{.device = pty_.SlavePath()};
   options.pacing.afterByte = 5ms;
   options.pacing.afterLineFeed = 20ms;
-  ASSERT_EQ(link_.Open(options), "");
+  ASSERT_EQ(link_.Open(options).Why(), "");
   const std::string bytes = "AB\nCD" + PatternBytes(45, 9);
   const auto lineFeeds = static_cast<long>(std::count(bytes.begin(), bytes.end(), '\n'));
   BackgroundReader reader(pty_.Master());
@@ -110,7 +110,7 @@ TEST_F(SerialPortTest, PacedBytesArriveOnceAndInOrderAndSignalsCutNoGapShort) {
 
 TEST_F(SerialPortTest, ACancelRequestEndsABlockedWrite) {
   os::WakeEvent cancel;
-  ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}, cancel.Handle()), "");
+  ASSERT_EQ(link_.Open({.device = pty_.SlavePath()}, cancel.Handle()).Why(), "");
   // Nobody reads the master, so the write blocks once the pty is full.
   std::thread stopper([&] {
     std::this_thread::sleep_for(200ms);
@@ -130,7 +130,7 @@ TEST_F(SerialPortTest, ACancelRequestEndsABlockedWrite) {
   cancel.Clear();
   serial::PortOptions paced{.device = pty_.SlavePath()};
   paced.pacing.afterByte = 1000ms;
-  ASSERT_EQ(link_.Open(paced, cancel.Handle()), "");
+  ASSERT_EQ(link_.Open(paced, cancel.Handle()).Why(), "");
   std::thread slowStopper([&] {
     std::this_thread::sleep_for(100ms);
     cancel.Raise();

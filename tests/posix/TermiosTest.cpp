@@ -38,7 +38,7 @@ TEST_F(SerialPortTest, OpenSetsTheLineWhateverAnEarlierProgramLeft) {
   left.c_cc[VTIME] = 5;
   pty_.SetSettings(left);
 
-  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}), "");
+  EXPECT_EQ(link_.Open({.device = pty_.SlavePath()}).Why(), "");
   ASSERT_NE(link_.PortHandle(), nullptr);
 
   const termios now = pty_.Settings();
@@ -63,9 +63,9 @@ TEST_F(SerialPortTest, OpenSetsTheLineWhateverAnEarlierProgramLeft) {
   options.line.ctsRtsFlow = true;
   options.line.xonXoffOutput = true;
   // A pty forces 8 data bits and no parity, and says so; the rest takes.
-  EXPECT_EQ(link_.Open(options), "Port \"" + pty_.SlavePath() +
-                                     "\" did not take every setting: character size, "
-                                     "PARENB off");
+  EXPECT_EQ(link_.Open(options).Why(), "Port \"" + pty_.SlavePath() +
+                                           "\" did not take every setting: character size, "
+                                           "PARENB off");
   const termios other = pty_.Settings();
   EXPECT_EQ(cfgetospeed(&other), B115200);
   EXPECT_EQ(other.c_cflag & (CSTOPB | PARODD | CRTSCTS), tcflag_t{CSTOPB | PARODD | CRTSCTS});
@@ -79,7 +79,7 @@ TEST_F(SerialPortTest, OpenSetsTheLineWhateverAnEarlierProgramLeft) {
   for (const unsigned rate : {250000U, 31250U, 9600U}) {
     options = serial::PortOptions{.device = pty_.SlavePath()};
     options.line.baudRate = rate;
-    EXPECT_EQ(link_.Open(options), "") << rate;
+    EXPECT_EQ(link_.Open(options).Why(), "") << rate;
     EXPECT_EQ(serial::ReadSpeed(pty_.Master()), rate);
     link_.Close();
   }
@@ -131,7 +131,7 @@ TEST_F(SerialPortTest, UnderXonXoffWhatTheDeviceSentIsDiscardedBeforeEachSend) {
   // We read nothing: unread input must not pile up until the device's XON is lost in it.
   serial::PortOptions options{.device = pty_.SlavePath()};
   options.line.xonXoffOutput = true;
-  ASSERT_EQ(link_.Open(options), "");
+  ASSERT_EQ(link_.Open(options).Why(), "");
   if (::geteuid() != 0) {
     GTEST_SKIP() << "needs root to look at the held port's input queue";
   }

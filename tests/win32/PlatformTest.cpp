@@ -106,8 +106,8 @@ TEST(CheckFileTest, FilesAreReadAsBytesByTheirUtf16Names) {
   // The folder named as the user would name it: --dir, in UTF-8 inside the program.
   shell::Options options;
   options.dir = folder.Utf8();
-  EXPECT_EQ(shell::CheckOptions(options), "");
-  ASSERT_EQ(shell::ChangeDirectory(folder.Utf8()), "");
+  EXPECT_EQ(shell::CheckOptions(options).Why(), "");
+  ASSERT_EQ(shell::ChangeDirectory(folder.Utf8()).Why(), "");
 
   // Text mode would turn CR LF into LF and end the file at 0x1A.
   std::string content = "line one\r\nline two\n\x1A after the end-of-file byte\r\n";
