@@ -119,12 +119,13 @@ void ShowText(std::FILE* out, const std::string& title, const std::string& text,
 os::Outcome AppendFile::Open(const std::string& path) {
   // Appended to, and shared for reading and writing so that a reader can follow it and another
   // program may append too; FILE_APPEND_DATA makes each write go to the end.
-  os::OwnedWake file(os::WakeOf(CreateFileW(os::Widen(path).c_str(), FILE_APPEND_DATA,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
-  if (!file) {
+  HANDLE opened = CreateFileW(os::Widen(path).c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) {
     return LastFailure();
   }
+  os::OwnedWake file(os::WakeOf(opened));
   if (GetFileType(os::NativeOf<HANDLE>(file.Get())) != FILE_TYPE_DISK) {
     return os::Outcome::Failed("not a regular file");
   }
