@@ -9,15 +9,14 @@
 #include <span>
 #include <string>
 
+#include "os/Wait.h"
+
 namespace feeder {
 
 class CheckFile {
  public:
   // Opens `name`, relative to the working directory. A FIFO must not block the open.
   explicit CheckFile(const std::string& name);
-  CheckFile(const CheckFile&) = delete;
-  CheckFile& operator=(const CheckFile&) = delete;
-  ~CheckFile();
 
   // 0, or why the file could not be opened.
   int OpenError() const { return openError_; }
@@ -34,7 +33,7 @@ class CheckFile {
   std::int64_t Read(std::span<std::byte> into, int& error);
 
  private:
-  std::intptr_t native_;
+  os::OwnedWake file_;  // none when it did not open
   int openError_ = 0;
 };
 

@@ -5,25 +5,16 @@
 #include "os/win32/Text.h"
 
 namespace feeder {
-namespace {
-
-HANDLE Handle(std::intptr_t native) {
-  return reinterpret_cast<HANDLE>(native);
-}
-
-const auto kNone = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
-
-}  // namespace
 
 // Read-only, by its UTF-16 name, and shared: an editor may hold the file open. ReadFile gives the
 // bytes as stored: no text mode, so CR LF stays CR LF and 0x1A ends nothing.
-CheckFile::CheckFile(const std::string& name) : native_(kNone) {
+CheckFile::CheckFile(const std::string& name) {
   const std::wstring path = os::Widen(name);
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
-    native_ = reinterpret_cast<std::intptr_t>(file);
+    file_.Reset(os::WakeOf(file));
     return;
   }
   openError_ = static_cast<int>(GetLastError());
@@ -34,21 +25,15 @@ CheckFile::CheckFile(const std::string& name) : native_(kNone) {
   }
 }
 
-CheckFile::~CheckFile() {
-  if (native_ != kNone) {
-    CloseHandle(Handle(native_));
-  }
-}
-
 CheckFile::Status CheckFile::Stat() const {
-  if (native_ == kNone) {
+  if (!file_) {
     return {.regular = false, .size = 0, .error = 0};  // a directory
   }
-  if (GetFileType(Handle(native_)) != FILE_TYPE_DISK) {
+  if (GetFileType(os::NativeOf<HANDLE>(file_.Get())) != FILE_TYPE_DISK) {
     return {.regular = false, .size = 0, .error = 0};
   }
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(Handle(native_), &size)) {
+  if (!GetFileSizeEx(os::NativeOf<HANDLE>(file_.Get()), &size)) {
     return {.regular = false, .size = 0, .error = static_cast<int>(GetLastError())};
   }
   return {.regular = true, .size = size.QuadPart, .error = 0};
@@ -57,7 +42,7 @@ CheckFile::Status CheckFile::Stat() const {
 std::int64_t CheckFile::Read(std::span<std::byte> into, int& error) {
   DWORD count = 0;
   const auto wanted = static_cast<DWORD>(std::min<std::size_t>(into.size(), MAXDWORD));
-  if (!ReadFile(Handle(native_), into.data(), wanted, &count, nullptr)) {
+  if (!ReadFile(os::NativeOf<HANDLE>(file_.Get()), into.data(), wanted, &count, nullptr)) {
     error = static_cast<int>(GetLastError());
     return -1;
   }

@@ -26,16 +26,9 @@ int Fd(WakeHandle handle) {
 // what it counted), where a poll() time-out could run late by 0.1 % of its length. -1 when the
 // system has none to give: poll's own time-out keeps the deadline then.
 int DeadlineTimer() {
-  struct Owned {
-    int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    ~Owned() {
-      if (fd >= 0) {
-        ::close(fd);
-      }
-    }
-  };
-  thread_local const Owned timer;
-  return timer.fd;
+  thread_local const OwnedWake timer(
+      WakeOf(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)));
+  return Fd(timer.Get());
 }
 
 }  // namespace

@@ -20,12 +20,8 @@ namespace {
 
 // The deadlines of this thread's waits.
 HANDLE DeadlineTimer() {
-  struct Owned {
-    HANDLE timer = CreatePreciseTimer();
-    ~Owned() { CloseHandle(timer); }
-  };
-  thread_local const Owned timer;
-  return timer.timer;
+  thread_local const OwnedWake timer(WakeOf(CreatePreciseTimer()));
+  return NativeOf<HANDLE>(timer.Get());
 }
 
 }  // namespace

@@ -59,19 +59,18 @@ std::string WhyHeld(const COMSTAT& status) {
 
 class WindowsPort final : public NativePort {
  public:
-  WindowsPort(HANDLE port, HANDLE written, os::WakeHandle cancel, const LineSettings& line)
-      : port_(port),
-        written_(written),
+  WindowsPort(os::OwnedWake port, os::OwnedWake written, os::WakeHandle cancel,
+              const LineSettings& line)
+      : port_(std::move(port)),
+        written_(std::move(written)),
         cancel_(cancel),
         bytesPerSecond_(std::max(1U, BytesPerSecond(line))) {}
 
   ~WindowsPort() override {
     // A write cut short leaves bytes in the driver that nobody wants sent any more.
     if (unsent_) {
-      PurgeComm(port_, PURGE_TXABORT | PURGE_TXCLEAR);
+      PurgeComm(Port(), PURGE_TXABORT | PURGE_TXCLEAR);
     }
-    CloseHandle(port_);
-    CloseHandle(written_);
   }
 
   bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result,
@@ -80,14 +79,14 @@ class WindowsPort final : public NativePort {
     return !unsent_;
   }
 
-  void DiscardInput() override { PurgeComm(port_, PURGE_RXCLEAR); }
+  void DiscardInput() override { PurgeComm(Port(), PURGE_RXCLEAR); }
 
  private:
   // The driver's queue, or nothing when it cannot tell.
   std::optional<COMSTAT> Status() {
     COMSTAT status{};
     DWORD errors = 0;
-    if (!ClearCommError(port_, &errors, &status)) {
+    if (!ClearCommError(Port(), &errors, &status)) {
       return std::nullopt;
     }
     return status;
@@ -111,9 +110,9 @@ class WindowsPort final : public NativePort {
       // driver does not count a pending write in its queue (Wine on a pseudo-terminal).
       const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, kQueueSize));
       OVERLAPPED overlapped{};
-      overlapped.hEvent = written_;
+      overlapped.hEvent = os::NativeOf<HANDLE>(written_.Get());
       DWORD count = 0;
-      if (!WriteFile(port_, bytes.data() + done, chunk, nullptr, &overlapped) &&
+      if (!WriteFile(Port(), bytes.data() + done, chunk, nullptr, &overlapped) &&
           GetLastError() != ERROR_IO_PENDING) {
         result.error = static_cast<int>(GetLastError());
         result.gone = true;
@@ -121,13 +120,13 @@ class WindowsPort final : public NativePort {
       }
       // Until the driver has taken the chunk. While it waits, what the driver still holds for
       // this write going down means bytes move.
-      const std::array<os::WakeHandle, 2> handles{os::WakeOf(written_), cancel_};
+      const std::array<os::WakeHandle, 2> handles{written_.Get(), cancel_};
       std::optional<DWORD> left;  // what the driver held of it when last seen, if it said
       for (;;) {
         const auto ready = os::WaitForAny(handles, os::Clock::now() + LookAgain);
         if (ready == 1U) {
-          CancelIoEx(port_, &overlapped);
-          GetOverlappedResult(port_, &overlapped, &count, TRUE);
+          CancelIoEx(Port(), &overlapped);
+          GetOverlappedResult(Port(), &overlapped, &count, TRUE);
           result.written += count;
           result.cancelled = true;
           return false;
@@ -146,7 +145,7 @@ class WindowsPort final : public NativePort {
         }
         LookForHold(held, status);
       }
-      const bool ok = GetOverlappedResult(port_, &overlapped, &count, TRUE) != 0;
+      const bool ok = GetOverlappedResult(Port(), &overlapped, &count, TRUE) != 0;
       done += count;
       result.written += count;
       if (!ok || count == 0) {
@@ -187,8 +186,10 @@ class WindowsPort final : public NativePort {
     }
   }
 
-  HANDLE port_;
-  HANDLE written_;  // signalled when a write finishes
+  HANDLE Port() const { return os::NativeOf<HANDLE>(port_.Get()); }
+
+  os::OwnedWake port_;
+  os::OwnedWake written_;  // signalled when a write finishes
   os::WakeHandle cancel_;
   unsigned bytesPerSecond_;
   bool unsent_ = false;
@@ -214,22 +215,21 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
         return OpenedPort::Refused(PortProblem::Other, os::Outcome::SystemFailed(error));
     }
   }
+  os::OwnedWake ownedPort(os::WakeOf(port));
   // A name that is not a serial port answers no serial request; nor, under Wine, does a port
   // whose device has gone, though it still opens.
   DCB current{};
   current.DCBlength = sizeof current;
   if (!GetCommState(port, &current)) {
     const auto error = static_cast<int>(GetLastError());
-    CloseHandle(port);
     return OpenedPort::Refused(
         PortProblem::NotSerial,
         os::Outcome::Failed("not a serial port (" + os::ErrorText(error) + ")", error));
   }
-  HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (written == nullptr) {
-    const os::Outcome failed = os::Outcome::SystemFailed(static_cast<int>(GetLastError()));
-    CloseHandle(port);
-    return OpenedPort::Refused(PortProblem::Other, failed);
+  os::OwnedWake written(os::WakeOf(CreateEventW(nullptr, TRUE, FALSE, nullptr)));
+  if (!written) {
+    return OpenedPort::Refused(PortProblem::Other,
+                               os::Outcome::SystemFailed(static_cast<int>(GetLastError())));
   }
 
   SetupComm(port, kQueueSize, kQueueSize);
@@ -251,7 +251,8 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
   } else {
     DescribeMismatch(wanted, actual, modemLines, mismatch);
   }
-  return {.port = std::make_unique<WindowsPort>(port, written, cancel, options.line),
+  return {.port = std::make_unique<WindowsPort>(std::move(ownedPort), std::move(written), cancel,
+                                                options.line),
           .failure = {},
           .mismatch = mismatch.Text(),
           .problem = PortProblem::None};

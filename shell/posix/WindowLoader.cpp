@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "os/posix/Descriptor.h"
+
 #ifndef CHECKFEED_MODULE_DIR
 #define CHECKFEED_MODULE_DIR "../lib/checkfeed"
 #endif
@@ -54,13 +56,11 @@ bool XSocketAnswers(const std::string& display) {
     path.copy(address.sun_path + offset, sizeof address.sun_path - offset - 1);
     const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset +
                                                path.size() + (abstract ? 0 : 1));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    const os::Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd) {
       return false;
     }
-    const bool answered = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
-    ::close(fd);
-    if (answered) {
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0) {
       return true;
     }
   }
