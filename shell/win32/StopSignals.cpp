@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <stdexcept>
+#include <system_error>
 
 #include "os/Wait.h"
 
@@ -71,7 +71,8 @@ DWORD WINAPI ListenForEndOfSession(void* /*unused*/) {
 StopSignals::StopSignals() {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (event == nullptr) {
-    throw std::runtime_error("Cannot create an event for stop requests");
+    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                            "Cannot create an event for stop requests");
   }
   wake_.Reset(os::WakeOf(event));
   Requested = event;
