@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -11,14 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <filesystem>
+#include <string>
 
-#include "serial/SerialLink.h"
+#include "os/posix/Descriptor.h"
 #include "serial/posix/LockFile.h"
-#include "serial/posix/Speed.h"
-#include "serial/posix/Termios.h"
 #include "tests/posix/TestSupport.h"
 
 namespace {

@@ -1,24 +1,13 @@
 // The port on Linux written to: every byte once and in order, paced, through signals, until a
 // hang-up or a cancel request.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 
-#include "serial/SerialLink.h"
-#include "serial/posix/LockFile.h"
-#include "serial/posix/Speed.h"
-#include "serial/posix/Termios.h"
 #include "tests/posix/TestSupport.h"
 
 namespace {

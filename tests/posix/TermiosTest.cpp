@@ -2,20 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <filesystem>
+#include <stdexcept>
 
-#include "serial/SerialLink.h"
-#include "serial/posix/LockFile.h"
+#include "os/posix/Descriptor.h"
 #include "serial/posix/Speed.h"
 #include "serial/posix/Termios.h"
 #include "tests/posix/TestSupport.h"
@@ -23,7 +15,6 @@
 namespace {
 
 using namespace testing_support;
-namespace fs = std::filesystem;
 
 TEST_F(SerialPortTest, OpenSetsTheLineWhateverAnEarlierProgramLeft) {
   termios left = pty_.Settings();
