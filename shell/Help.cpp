@@ -1,9 +1,11 @@
 // What --help and --version say: the synopsis and each option's help from the option table, and
 // the program's defaults in words, so that the help changes with them.
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "shell/CommandLine.h"
 #include "shell/FailureLog.h"
@@ -15,32 +17,35 @@ namespace {
 using Action = CommandLine::Action;
 using Section = Option::Section;
 
-// `text` as lines of at most 80 columns: the first after `label` (if any), the rest indented to
-// the column the text starts in.
-std::string Wrap(const std::string& label, const std::string& text, std::size_t indent) {
+// `text` cut at each space.
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find(' ', start), text.size());
+    words.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
+// `words` as lines of at most 80 columns: the first after `label` (if any), the rest indented to
+// the column the words start in.
+std::string Wrap(const std::string& label, const std::vector<std::string>& words,
+                 std::size_t indent) {
   std::string lines =
       label.empty() ? label
                     : label + std::string(indent > label.size() ? indent - label.size() : 2, ' ');
   std::size_t column = lines.size();
-  std::size_t start = 0;
-  bool first = true;
-  while (start < text.size()) {
-    std::size_t end = text.find(' ', start);
-    if (end == std::string::npos) {
-      end = text.size();
-    }
-    const std::string word = text.substr(start, end - start);
-    if (!first && column + 1 + word.size() > 80) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0 && column + 1 + words[i].size() > 80) {
       lines += "\n" + std::string(indent, ' ');
       column = indent;
-    } else if (!first) {
+    } else if (i > 0) {
       lines += ' ';
       ++column;
     }
-    lines += word;
-    column += word.size();
-    first = false;
-    start = end + 1;
+    lines += words[i];
+    column += words[i].size();
   }
   return lines + "\n";
 }
@@ -79,37 +84,20 @@ std::string Label(const Option& option) {
 }  // namespace
 
 std::string Synopsis() {
-  std::string items;
+  // Items are not broken inside their brackets: each wraps whole.
+  std::vector<std::string> items;
   std::string actions;
   for (const Option& option : OptionTable()) {
     if (option.action != Action::Run) {
       actions += (actions.empty() ? "" : " | ") + option.name;
     } else {
-      items +=
-          (items.empty() ? "" : " ") + ("[" + option.name) +
+      items.push_back(
+          "[" + option.name +
           (option.value.empty() ? "" : " " + (option.shown.empty() ? option.value : option.shown)) +
-          "]";
+          "]");
     }
   }
-  // Items are not broken inside the brackets: each wraps whole.
-  std::string text = "Usage: checkfeed";
-  std::size_t column = text.size();
-  for (std::size_t start = 0; start < items.size();) {
-    std::size_t end = items.find("] ", start);
-    end = end == std::string::npos ? items.size() : end + 1;
-    const std::string item = items.substr(start, end - start);
-    if (column + 1 + item.size() > 80) {
-      text += "\n" + std::string(17, ' ');
-      column = 17;
-    } else {
-      text += ' ';
-      ++column;
-    }
-    text += item;
-    column += item.size();
-    start = end + 1;
-  }
-  return text + "\n       checkfeed " + actions + "\n";
+  return Wrap("Usage: checkfeed", items, 17) + "       checkfeed " + actions + "\n";
 }
 
 std::string Usage() {
@@ -118,13 +106,13 @@ std::string Usage() {
   std::string text =
       Synopsis() + "\n" +
       Wrap("",
-           "Every " + Duration(defaults.period) +
-               ", sends the next of check1.txt ... check6.txt from the current directory, whole "
-               "and unchanged, to a serial port at " +
-               LineWords(defaults.port.line) +
-               ". After check6.txt one tick sends nothing and "
-               "waits " +
-               Duration(defaults.pause) + "; then the rotation starts again.",
+           Words("Every " + Duration(defaults.period) +
+                 ", sends the next of check1.txt ... check6.txt from the current directory, whole "
+                 "and unchanged, to a serial port at " +
+                 LineWords(defaults.port.line) +
+                 ". After check6.txt one tick sends nothing and "
+                 "waits " +
+                 Duration(defaults.pause) + "; then the rotation starts again."),
            0);
   for (const Section section : {Section::Options, Section::Line}) {
     text += section == Section::Options ? "\nOptions:\n" : "\nLine options:\n";
@@ -139,7 +127,7 @@ std::string Usage() {
       if (const std::string fallback = option.DefaultText(); !fallback.empty()) {
         help += " " + fallback + ".";
       }
-      text += Wrap("  " + Label(option), help, 17);
+      text += Wrap("  " + Label(option), Words(help), 17);
     }
   }
   return text + R"(
