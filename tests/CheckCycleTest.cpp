@@ -237,9 +237,6 @@ TEST(PacingTest, PiecesLeaveOneAtATimeWithTheirGapsAfterThem) {
     }
     return gaps;
   };
-  const auto bytes = [](const std::string& text) {
-    return std::as_bytes(std::span(text.data(), text.size()));
-  };
 
   StandInDevice device;
   serial::SerialLink link(device.Opener());
@@ -248,7 +245,7 @@ TEST(PacingTest, PiecesLeaveOneAtATimeWithTheirGapsAfterThem) {
   options.pacing.afterLineFeed = 7ms;
   ASSERT_EQ(link.Open(options).Why(), "");
   const std::string text = "AB\nC";
-  const serial::WriteResult result = link.PortHandle()->Write(bytes(text));
+  const serial::WriteResult result = link.PortHandle()->Write(AsBytes(text));
   const auto returned = StandInDevice::Clock::now();
   EXPECT_EQ(result.written, text.size());
   ASSERT_EQ(device.pieces.size(), 4U);  // a byte at a time
@@ -266,7 +263,7 @@ TEST(PacingTest, PiecesLeaveOneAtATimeWithTheirGapsAfterThem) {
   options.pacing = {.afterByte = 0ms, .afterLineFeed = 10ms};
   ASSERT_EQ(link.Open(options).Why(), "");
   const std::string lines = "first line\r\nsecond\n\nlast, no line feed";
-  EXPECT_EQ(link.PortHandle()->Write(bytes(lines)).written, lines.size());
+  EXPECT_EQ(link.PortHandle()->Write(AsBytes(lines)).written, lines.size());
   ASSERT_EQ(device.pieces.size(), 4U);
   EXPECT_EQ(device.pieces[0].bytes, "first line\r\n");
   EXPECT_EQ(device.pieces[2].bytes, "\n");
@@ -279,7 +276,7 @@ TEST(PacingTest, PiecesLeaveOneAtATimeWithTheirGapsAfterThem) {
   device.pieces.clear();
   ASSERT_EQ(link.Open(options).Why(), "");
   device.FailWrites(kGone, true);
-  const serial::WriteResult failed = link.PortHandle()->Write(bytes(lines));
+  const serial::WriteResult failed = link.PortHandle()->Write(AsBytes(lines));
   EXPECT_EQ(failed.error, kGone);
   EXPECT_TRUE(failed.gone);
   EXPECT_EQ(failed.written, 0U);

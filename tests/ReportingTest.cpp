@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "os/Error.h"
-
 #include "shell/FailureLog.h"
 #include "shell/FailureTally.h"
 #include "shell/Feed.h"
@@ -28,11 +27,6 @@ std::string ReadBack(std::FILE* out) {
   text.resize(std::fread(text.data(), 1, text.size(), out));
   std::fclose(out);
   return text;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  return in != nullptr ? ReadBack(in) : "(missing)";
 }
 
 // "2026-12-07T10:00:20.015+01:00 ", the time every line of the log begins with.
@@ -146,11 +140,11 @@ TEST(ReporterTest, TheLogGetsTheRecordAndEveryFailureEachWithItsTimeAppended) {
   EXPECT_EQ(ReadBack(out), "");
   EXPECT_EQ(ReadBack(errors), "checkfeed: " + std::string(kMissing) + "\n");
   EXPECT_TRUE(
-      std::regex_match(ReadFile("run.log"),
+      std::regex_match(testing_support::ReadText("run.log"),
                        std::regex("an earlier run\n" + kStamp + "check3.txt not sent: failed\n" +
                                   kStamp + "checkfeed: Cannot open file \"check3\\.txt\": .*\n" +
                                   kStamp + "Port \"COM3\" is back\n")))
-      << ReadFile("run.log");
+      << testing_support::ReadText("run.log");
 
   // A log that cannot be opened says why; a folder is no log.
   shell::AppendFile folder;

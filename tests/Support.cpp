@@ -4,6 +4,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -36,6 +37,13 @@ ScratchDirectory::~ScratchDirectory() {
 
 void WriteFile(const std::filesystem::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 std::string PatternBytes(std::size_t size, unsigned seed) {

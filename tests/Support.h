@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,13 @@ class ScratchDirectory {
 };
 
 void WriteFile(const std::filesystem::path& path, const std::string& content);
+
+// A file's whole content, or "" when it cannot be read.
+std::string ReadText(const std::filesystem::path& path);
+
+inline std::span<const std::byte> AsBytes(const std::string& text) {
+  return std::as_bytes(std::span(text.data(), text.size()));
+}
 
 // `size` bytes that are not all alike.
 std::string PatternBytes(std::size_t size, unsigned seed);

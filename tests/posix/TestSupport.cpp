@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "serial/posix/Speed.h"
@@ -30,13 +28,6 @@ termios TestPty::Settings() const {
 
 void TestPty::SetSettings(const termios& settings) {
   ::tcsetattr(master_.Get(), TCSANOW, &settings);
-}
-
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 std::string PidLine(pid_t pid) {

@@ -8,10 +8,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstddef>
 #include <filesystem>
 #include <mutex>
-#include <span>
 #include <string>
 #include <thread>
 
@@ -74,15 +72,8 @@ class BackgroundReader {
   std::thread thread_;
 };
 
-// A file's whole text.
-std::string ReadText(const std::filesystem::path& path);
-
 // A lock file's content for `pid`: "%10d\n".
 std::string PidLine(pid_t pid);
-
-inline std::span<const std::byte> AsBytes(const std::string& text) {
-  return std::as_bytes(std::span(text.data(), text.size()));
-}
 
 // A port on a pseudo-terminal, its lock files in a scratch directory of the test's own.
 class SerialPortTest : public ::testing::Test {
