@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <stdexcept>
 #include <utility>
 
 #include "os/Error.h"
@@ -41,42 +40,61 @@ std::optional<os::Clock::time_point> HeldLine::Deadline() const {
   return since_ + after_;
 }
 
-void HeldLine::Stalled(const std::string& why) {
-  if (held_) {
+void HeldLine::Check(const std::function<std::string()>& why) {
+  const auto deadline = Deadline();
+  if (!deadline || os::Clock::now() < *deadline) {
     return;
   }
   held_ = true;
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(after_).count();
+  const std::string reason = why();
   notice_ =
       "Port " + os::Quoted(device_) + " has taken no bytes for " +
       (seconds > 0 ? std::to_string(seconds) + " s" : std::to_string(after_.count()) + " ms") +
       ": " + what_ + ", " + std::to_string(sent_) + " of " + std::to_string(size_) + " bytes sent" +
-      (why.empty() ? "" : "; " + why) + ". Check the device and its cable" +
+      (reason.empty() ? "" : "; " + reason) + ". Check the device and its cable" +
       (flowControl_ ? ", or start checkfeed with --flow none" : "") + ".";
   tell_(notice_);
 }
 
-std::optional<std::size_t> WaitForRoom(std::span<const os::Waited> room, os::WakeHandle cancel,
-                                       HeldLine& held, const std::function<std::string()>& why) {
-  std::array<os::Waited, 4> waited{};
-  if (room.size() + 1 > waited.size()) {
-    throw std::invalid_argument("too many handles to wait for");
-  }
-  std::copy(room.begin(), room.end(), waited.begin());
-  waited[room.size()] = {.handle = cancel, .ready = os::Waited::For::Reading};
-  const auto all = std::span(waited).first(room.size() + 1);
+bool WaitForRoom(const os::Waited& room, os::WakeHandle cancel, HeldLine& held,
+                 const std::function<std::string()>& why) {
+  const std::array<os::Waited, 2> waited{
+      {room, {.handle = cancel, .ready = os::Waited::For::Reading}}};
   auto until = os::Clock::now() + LookAgain;
   if (const auto deadline = held.Deadline()) {
     until = std::min(until, *deadline);
   }
-  const auto ready = os::WaitForAny(all, until);
+  const auto ready = os::WaitForAny(waited, until);
   if (!ready) {
-    if (const auto deadline = held.Deadline(); deadline && os::Clock::now() >= *deadline) {
-      held.Stalled(why());
-    }
-    return 0;  // look again
+    held.Check(why);
   }
-  return *ready == room.size() ? std::nullopt : ready;
+  return ready != 1U;
+}
+
+Drained WaitForDrain(const std::function<std::optional<unsigned>()>& queued,
+                     unsigned bytesPerSecond, std::size_t sent, os::WakeHandle cancel,
+                     HeldLine& held, const std::function<std::string()>& why) {
+  std::optional<unsigned> before;
+  for (;;) {
+    const std::optional<unsigned> left = queued();
+    if (!left) {
+      return Drained::Untold;
+    }
+    if (*left == 0) {
+      return Drained::Empty;
+    }
+    if (before && *left < *before) {
+      held.Moved(sent);
+    }
+    before = left;
+    held.Check(why);
+    const auto needed = *left * 1000U / std::max(bytesPerSecond, 1U);
+    const auto pause = std::chrono::milliseconds(std::clamp(needed, 1U, 100U));
+    if (os::WaitForAny(std::span(&cancel, 1), os::Clock::now() + pause)) {
+      return Drained::Cancelled;
+    }
+  }
 }
 
 }  // namespace serial

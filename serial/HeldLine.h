@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
-#include <span>
 #include <string>
 
 #include "os/Wait.h"
@@ -40,14 +39,12 @@ class HeldLine {
   // Until when a wait may go on before the line counts as held; nothing once it was said.
   std::optional<os::Clock::time_point> Deadline() const;
 
-  // Nothing moved until the deadline: says so, with `why` when the system can tell ("the device
-  // holds CTS low"), or "" .
-  void Stalled(const std::string& why);
+  // When nothing moved until the deadline, says so, with what `why` tells when the system can
+  // ("the device holds CTS low"), or "".
+  void Check(const std::function<std::string()>& why);
 
-  // Whether this send was held at some point, and what was said of it.
-  bool WasHeld() const { return !notice_.empty(); }
+  // What was said of this send's held line, or "".
   const std::string& Notice() const { return notice_; }
-  const std::string& Device() const { return device_; }
 
  private:
   std::string device_;
@@ -66,11 +63,18 @@ class HeldLine {
 // room without waking its writer, which then learned of it only when its next wait ended.
 inline constexpr std::chrono::milliseconds LookAgain{100};
 
-// Waits until one of `room` is ready (the device can take more) or `cancel` is, or LookAgain has
-// passed; nothing moving until `held`'s deadline is a held line, said with what `why` tells.
-// Returns the index of the ready one in `room` (0 when it is time to look again), or nothing
-// when cancelled.
-std::optional<std::size_t> WaitForRoom(std::span<const os::Waited> room, os::WakeHandle cancel,
-                                       HeldLine& held, const std::function<std::string()>& why);
+// Waits until `room` is ready (the device can take more), or LookAgain has passed; nothing moving
+// until `held`'s deadline is a held line, said with what `why` tells. False when `cancel` became
+// ready first.
+bool WaitForRoom(const os::Waited& room, os::WakeHandle cancel, HeldLine& held,
+                 const std::function<std::string()>& why);
+
+// Waits until the driver's queue is on the wire, looking at `queued` (the bytes it still holds,
+// or nothing when it cannot tell) as often as the line's speed makes worth it. A queue that goes
+// down is bytes moving (the send's `sent` bytes); one that does not is a held line.
+enum class Drained { Empty, Untold, Cancelled };
+Drained WaitForDrain(const std::function<std::optional<unsigned>()>& queued,
+                     unsigned bytesPerSecond, std::size_t sent, os::WakeHandle cancel,
+                     HeldLine& held, const std::function<std::string()>& why);
 
 }  // namespace serial

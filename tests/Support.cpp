@@ -76,7 +76,7 @@ class StandInPort final : public serial::NativePort {
       held.Moved(result.written + *holdAfter);
       os::WakeEvent room;
       const os::Waited waited{.handle = room.Handle(), .ready = os::Waited::For::Reading};
-      serial::WaitForRoom(std::span(&waited, 1), os::WakeHandle(), held, [&] {
+      serial::WaitForRoom(waited, os::WakeHandle(), held, [&] {
         room.Raise();
         return device_.holdWhy_;
       });

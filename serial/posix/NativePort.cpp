@@ -135,7 +135,7 @@ class PosixPort final : public NativePort {
       } else if (count < 0 && errno == EAGAIN) {
         // Until the device can take more.
         const os::Waited room{.handle = os::WakeOf(fd_.Get()), .ready = os::Waited::For::Writing};
-        if (!WaitForRoom(std::span(&room, 1), cancel_, held, [this] { return WhyHeld(); })) {
+        if (!WaitForRoom(room, cancel_, held, [this] { return WhyHeld(); })) {
           result.cancelled = true;
           return false;
         }
@@ -155,24 +155,16 @@ class PosixPort final : public NativePort {
   // Waits until the driver's queue is on the wire. Returns an errno value, or -1 when cancelled.
   int Drain(const WriteResult& result, HeldLine& held) {
     // tcdrain() cannot be interrupted by a stop request and a full driver queue takes seconds at
-    // 9600 baud, so wait on the queue's fill level and leave only the last bytes to tcdrain().
-    // A queue that does not go down is a held line.
-    int queued = 0;
-    int before = 0;
-    while (::ioctl(fd_.Get(), TIOCOUTQ, &queued) == 0 && queued > 0) {
-      if (before != 0 && queued < before) {
-        held.Moved(result.written);
-      }
-      before = queued;
-      const auto deadline = held.Deadline();
-      if (deadline && os::Clock::now() >= *deadline) {
-        held.Stalled(WhyHeld());
-      }
-      const auto needed = static_cast<unsigned>(queued) * 1000U / bytesPerSecond_;
-      const auto pause = std::chrono::milliseconds(std::clamp(needed, 1U, 100U));
-      if (os::WaitForAny(std::span(&cancel_, 1), os::Clock::now() + pause)) {
-        return -1;
-      }
+    // 9600 baud, so wait on the queue's fill level and leave only the last bytes to tcdrain(),
+    // which also serves a driver that does not tell its queue.
+    const auto queued = [this]() -> std::optional<unsigned> {
+      int bytes = 0;
+      return ::ioctl(fd_.Get(), TIOCOUTQ, &bytes) == 0 ? std::optional(static_cast<unsigned>(bytes))
+                                                       : std::nullopt;
+    };
+    if (WaitForDrain(queued, bytesPerSecond_, result.written, cancel_, held,
+                     [this] { return WhyHeld(); }) == Drained::Cancelled) {
+      return -1;
     }
     while (::tcdrain(fd_.Get()) != 0) {
       if (errno != EINTR) {

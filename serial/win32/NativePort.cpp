@@ -92,12 +92,10 @@ class WindowsPort final : public NativePort {
     return status;
   }
 
-  // Said once when nothing moved for a while.
-  void LookForHold(HeldLine& held, const std::optional<COMSTAT>& status) {
-    const auto deadline = held.Deadline();
-    if (deadline && os::Clock::now() >= *deadline) {
-      held.Stalled(status ? WhyHeld(*status) : std::string());
-    }
+  // What holds the line now, where the driver tells.
+  std::string WhyHeldNow() {
+    const std::optional<COMSTAT> status = Status();
+    return status ? WhyHeld(*status) : std::string();
   }
 
   // The port is opened for overlapped writes only so that a stop request can end one: the tick
@@ -143,7 +141,7 @@ class WindowsPort final : public NativePort {
           }
           left = status->cbOutQue;
         }
-        LookForHold(held, status);
+        held.Check([&] { return status ? WhyHeld(*status) : std::string(); });
       }
       const bool ok = GetOverlappedResult(Port(), &overlapped, &count, TRUE) != 0;
       done += count;
@@ -161,29 +159,24 @@ class WindowsPort final : public NativePort {
   // Until the driver's queue is on the wire. FlushFileBuffers would wait the same way, but no
   // stop request can end it, and a device that holds the line may never let it return.
   bool Drain(WriteResult& result, HeldLine& held) {
-    DWORD before = MAXDWORD;
-    for (;;) {
+    const auto queued = [this]() -> std::optional<unsigned> {
       const std::optional<COMSTAT> status = Status();
-      if (!status) {
-        result.error = static_cast<int>(GetLastError());
-        result.gone = true;
-        return false;
-      }
-      if (status->cbOutQue == 0) {
+      return status ? std::optional(static_cast<unsigned>(status->cbOutQue)) : std::nullopt;
+    };
+    switch (WaitForDrain(queued, bytesPerSecond_, result.written, cancel_, held,
+                         [this] { return WhyHeldNow(); })) {
+      case Drained::Empty:
         return true;
-      }
-      if (status->cbOutQue < before && before != MAXDWORD) {
-        held.Moved(result.written);
-      }
-      before = status->cbOutQue;
-      LookForHold(held, status);
-      const auto needed = status->cbOutQue * 1000U / bytesPerSecond_;
-      const auto pause = std::chrono::milliseconds(std::clamp<DWORD>(needed, 1U, 100U));
-      if (os::WaitForAny(std::span(&cancel_, 1), os::Clock::now() + pause)) {
+      case Drained::Cancelled:
         result.cancelled = true;
         return false;
-      }
+      case Drained::Untold:
+        break;
     }
+    // A port that cannot tell its queue any more has gone.
+    result.error = static_cast<int>(GetLastError());
+    result.gone = true;
+    return false;
   }
 
   HANDLE Port() const { return os::NativeOf<HANDLE>(port_.Get()); }
