@@ -2,7 +2,6 @@
 anything."""
 
 import os
-import re
 import signal
 
 import harness
@@ -98,26 +97,6 @@ class CommandLine(harness.Scene):
                 code, _ = program.wait(timeout=5)
                 self.assertEqual(code, 0)
                 self.assertEqual(os.listdir(self.lock_dir), [])
-
-    def test_a_name_that_is_no_serial_port_is_refused(self):
-        # Something that opens but answers no serial request: /dev/null where a port should be.
-        if self.target.windows:
-            port, name = "COM9", "COM9"
-            link = os.path.join(self.target.ports, "com9")
-            if os.path.lexists(link):
-                os.unlink(link)
-            os.symlink("/dev/null", link)
-            self.addCleanup(os.unlink, link)
-            words = r"not a serial port \(.+\)"
-        else:
-            port, name, words = "/dev/null", "/dev/null", "not a terminal device"
-        program = self.start("--no-window", "--port", port)
-        self.assertTrue(program.stderr.wait_for(lambda line: "Cannot open port" in line,
-                                                10 + self.target.startup))
-        program.signal(signal.SIGINT)
-        program.wait(timeout=5)
-        self.assertRegex(program.stderr.texts()[0],
-                         rf'^checkfeed: Cannot open port "{re.escape(name)}": {words}$')
 
 
 if __name__ == "__main__":

@@ -133,7 +133,8 @@ class WindowRun(harness.Scene):
         display = self.desktop(window_manager=False)
         if self.target.windows:
             # A computer with COM3 and COM7, and no COM1: the default port is not there. Then one
-            # whose COM1 is listed but is no serial port: the box suggests another one.
+            # whose COM1 is listed but is /dev/null, which opens but answers no serial request: it
+            # is refused, and the box suggests another port.
             cases = [(["COM3", "COM7"], None, self.target.missing, "Serial ports"),
                      (["COM1", "COM3", "COM7"], "/dev/null", "not a serial port (", "Other serial ports")]
             args, port, options = (), "COM1", {"com1": False}
