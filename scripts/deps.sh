@@ -5,7 +5,8 @@
 #   deps.sh linux     build and test everything on Linux: the window module, the unit tests, the
 #                     window tests under Xvfb, the packages
 #   deps.sh windows   cross-compile the Windows programs and test them under Wine
-#   deps.sh arm       cross-compile the ARM programs (arm64, armhf) and test them under QEMU
+#   deps.sh arm-build cross-compile the ARM programs (arm64, armhf) and their packages
+#   deps.sh arm       the same, and test them under QEMU
 #   deps.sh [all]     all of these: the test command and CI. On a machine that is not a PC (an ARM
 #                     board) that is linux alone: it builds and tests its own programs natively.
 set -eu
@@ -13,7 +14,7 @@ set -eu
 demo="cmake ninja-build g++ python3"
 linux="$demo pkg-config qt6-base-dev qt6-qpa-plugins libxcb1-dev libx11-dev
   googletest libgtest-dev util-linux mount xvfb openbox fonts-dejavu-core clang-format
-  systemd man-db dpkg-dev lintian"
+  systemd man-db dpkg-dev lintian ser2net"
 windows="cmake ninja-build g++ python3 util-linux mount libx11-dev xvfb openbox
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix googletest
@@ -34,10 +35,10 @@ case $task in
   demo) packages=$demo ;;
   linux) packages=$linux ;;
   windows) packages=$windows ;;
-  arm) packages=$arm ;;
+  arm | arm-build) packages=$arm ;;
   all) packages="$linux $windows $arm" ;;
   *)
-    echo "usage: deps.sh [demo|linux|windows|arm|all]" >&2
+    echo "usage: deps.sh [demo|linux|windows|arm-build|arm|all]" >&2
     exit 2
     ;;
 esac
@@ -64,8 +65,13 @@ qemu_10() {
   if ! /usr/bin/qemu-i386 --version 2>/dev/null | grep -q 'version [1-9][0-9]\.'; then
     backports=/etc/apt/sources.list.d/bookworm-backports.sources
     if ! [ -f $backports ]; then
-      printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
-        $sudo tee $backports >/dev/null
+      mirror=$(debian_mirror)
+      if [ -z "$mirror" ]; then
+        echo "deps.sh: no Debian mirror for bookworm in this machine's apt sources" >&2
+        exit 1
+      fi
+      printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        "$mirror" | $sudo tee $backports >/dev/null
       $sudo apt-get update -q
     fi
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
@@ -73,19 +79,55 @@ qemu_10() {
   fi
 }
 
+# The mirror this machine takes Debian 12 (bookworm) from, as its own apt sources name it: in a
+# deb822 .sources file or a one-line sources.list. Backports come from the same mirror.
+debian_mirror() {
+  for sources in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$sources" ] || continue
+    # Stanzas are separated by blank lines; the first URI of one whose suites include bookworm.
+    awk 'function done() { if (suites ~ /(^| )bookworm( |$)/ && uri != "") { print uri; exit } }
+         /^[ \t]*$/ { done(); uri = ""; suites = ""; next }
+         tolower($1) == "uris:" { uri = $2 }
+         tolower($1) == "suites:" { $1 = ""; suites = $0 " " }
+         END { done() }' "$sources"
+  done | head -n 1 | grep . && return 0
+  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+    awk '$1 == "deb" { i = 2; if ($2 ~ /^\[/) { while (i <= NF && $i !~ /\]$/) i++; i++ }
+                       if ($(i + 1) == "bookworm") { print $i; exit } }'
+}
+
 # ARM programs run here under QEMU's user-mode emulation, started by binfmt_misc as if they were
 # this machine's own: the tests run them as they are, in the same namespaces as the PC's. QEMU
-# 10, like the i386 emulation's; registered anew each time with the flag that opens the emulator
-# at registration (F), so that it works in every mount namespace and survives an upgrade.
+# 10, like the i386 emulation's, registered anew each time with the flag that opens the emulator
+# at registration (F), so that it works in every mount namespace and survives an upgrade. Its
+# package keeps the registrations in /usr/share/qemu/binfmt.d; /usr/lib/binfmt.d has them only
+# where the recommended qemu-user-binfmt was installed too. An old registration is taken away only
+# once the new one is at hand.
 emulate_arm() {
   binfmt=/proc/sys/fs/binfmt_misc
   qemu_10
   [ -e $binfmt/register ] || $sudo mount -t binfmt_misc binfmt_misc $binfmt
   for cpu in aarch64 arm; do
+    conf=""
+    for folder in /usr/share/qemu/binfmt.d /usr/lib/binfmt.d; do
+      if [ -f $folder/qemu-$cpu.conf ]; then
+        conf=$folder/qemu-$cpu.conf
+        break
+      fi
+    done
+    if [ -z "$conf" ]; then
+      echo "deps.sh: QEMU has no binfmt registration for $cpu (looked in /usr/share/qemu/binfmt.d and /usr/lib/binfmt.d)" >&2
+      exit 1
+    fi
+    interpreter=$(awk -F: '{ print $7 }' "$conf")
+    if ! [ -x "$interpreter" ]; then
+      echo "deps.sh: $conf names $interpreter, which is not there" >&2
+      exit 1
+    fi
     if [ -e $binfmt/qemu-$cpu ]; then
       echo -1 | $sudo tee $binfmt/qemu-$cpu >/dev/null
     fi
-    $sudo tee $binfmt/register </usr/lib/binfmt.d/qemu-$cpu.conf >/dev/null
+    $sudo tee $binfmt/register <"$conf" >/dev/null
   done
 }
 
@@ -120,8 +162,31 @@ if [ -n "$missing" ]; then
     esac
   done
   $sudo apt-get update -q
+  # ser2net's package starts its service with a configuration that serves /dev/ttyS0 and
+  # /dev/ttyS1 on ports of localhost; the tests run ser2net themselves, with their own. Kept from
+  # starting while it installs, and disabled for later boots.
+  policy=""
+  case " $missing " in
+    *" ser2net "*)
+      if ! [ -e /usr/sbin/policy-rc.d ]; then
+        policy=/usr/sbin/policy-rc.d
+        printf '#!/bin/sh\nexit 101\n' | $sudo tee $policy >/dev/null
+        $sudo chmod 755 $policy
+      fi
+      ;;
+  esac
   # shellcheck disable=SC2086  # the list is meant to split into words
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing ||
+    { [ -z "$policy" ] || $sudo rm -f $policy; exit 1; }
+  [ -z "$policy" ] || $sudo rm -f $policy
+fi
+if [ -e /lib/systemd/system/ser2net.service ] &&
+  [ -e /etc/systemd/system/multi-user.target.wants/ser2net.service ]; then
+  $sudo systemctl disable ser2net.service >/dev/null 2>&1 ||
+    $sudo rm -f /etc/systemd/system/multi-user.target.wants/ser2net.service
+fi
+if [ -e /etc/init.d/ser2net ] && ls /etc/rc[2-5].d/S*ser2net >/dev/null 2>&1; then
+  $sudo update-rc.d ser2net disable >/dev/null 2>&1 || true
 fi
 case $task in
   windows) emulate_i386 ;;

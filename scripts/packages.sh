@@ -5,7 +5,7 @@ set -eu
 cd "$(dirname "$0")/.."
 presets=default
 if [ "$(uname -m)" = x86_64 ]; then
-  ./scripts/deps.sh arm
+  ./scripts/deps.sh arm-build  # toolchains and the targets' libraries: no emulator
   presets="default linux-arm64 linux-armhf"
 fi
 ./scripts/deps.sh linux
