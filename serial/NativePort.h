@@ -1,10 +1,11 @@
 #pragma once
 
 // The platform's side of an open port: what serial/posix/NativePort.cpp (termios, lock files)
-// and serial/win32/NativePort.cpp (the DCB) each provide. The rest of the port (pacing, when to
-// reopen, what to tell the user) is the same on both, in Port.cpp and SerialLink.cpp; tests put
-// a stand-in of their own behind this contract.
+// and serial/win32/NativePort.cpp (the DCB) each provide. The rest of the port (pacing, the drain,
+// a held line, when to reopen, what to tell the user) is the same on both, in Port.cpp, Drain.cpp
+// and SerialLink.cpp; tests put a stand-in of their own behind this contract.
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <span>
@@ -18,17 +19,34 @@
 
 namespace serial {
 
+// What became of a wait for the device's own buffer.
+enum class DeviceDrain { Done, NotYet, Failed };
+
 // An open, configured device, held exclusively until it is destroyed.
 class NativePort {
  public:
   virtual ~NativePort() = default;
 
-  // Writes all of `bytes` and waits until the device has sent them, as a synchronous write does,
-  // adding what it wrote to `result`. Stops early, and returns false, when the device fails (its
-  // error, and whether it means the device went away, in `result`) or the cancel handle given at
-  // open becomes ready. Every wait tells `held` what moved, and when nothing did.
-  virtual bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result,
-                            HeldLine& held) = 0;
+  // Hands all of `bytes` to the driver, waiting for room as a synchronous write does, adding what
+  // it wrote to `result`. Stops early, and returns false, when the device fails (its error, and
+  // whether it means the device went away, in `result`) or the cancel handle given at open
+  // becomes ready. Every wait tells `held` what moved, and when nothing did.
+  virtual bool WriteAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine& held) = 0;
+
+  // What the driver still holds, and what may hold the line.
+  virtual LineStatus Status() = 0;
+
+  // Waits at most `atMost` for what the device itself holds beyond the driver's queue (a UART's
+  // FIFO, a USB adapter's own buffer) to be on the wire. Failed: its error, and whether it means
+  // the device went away, in `result`.
+  virtual DeviceDrain DrainDevice(std::chrono::milliseconds atMost, WriteResult& result) = 0;
+
+  // The most bytes the driver moves in one step (a USB packet, a write's chunk): the line is
+  // held only when nothing moved for longer than two such steps take.
+  virtual std::size_t Step() const = 0;
+
+  // Throws away what a write cut short left in the driver: nobody wants it sent any more.
+  virtual void DiscardOutput() = 0;
 
   // Drops what the device sent and nobody read.
   virtual void DiscardInput() = 0;

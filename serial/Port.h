@@ -32,13 +32,18 @@ class Port {
   // does: partial writes and interrupted calls are continued until every byte is out. With
   // pacing, each gap starts once the byte before it has left the port. Returns early with the
   // bytes written so far when the device fails (e.g. EIO after a hang-up) or the cancel handle
-  // given at open becomes ready. `what` names the bytes (a check file) when the line is held.
+  // given at open becomes ready; what the driver still holds of it is then thrown away. `what`
+  // names the bytes (a check file) when the line is held.
   WriteResult Write(std::span<const std::byte> bytes, const std::string& what = "the send");
 
   // Whether the last write was held at some point, and what was said of it.
   const HeldLine& Held() const { return held_; }
 
  private:
+  // Hands `piece` to the driver and waits until it is on the wire; false when it stopped early.
+  bool Send(std::span<const std::byte> piece, WriteResult& result);
+  // Waits until the driver's queue, and then the device's own buffer, are on the wire.
+  bool Drain(WriteResult& result);
   // Waits out a gap; false when cancelled.
   bool Gap(std::chrono::milliseconds length);
 
@@ -46,6 +51,7 @@ class Port {
   std::unique_ptr<NativePort> native_;
   os::WakeHandle cancel_;
   Pacing pacing_;
+  unsigned bytesPerSecond_;
   bool discardInput_;
   HeldLine held_;
 };

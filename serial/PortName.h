@@ -23,4 +23,8 @@ std::string DefaultPort();
 // What --port accepts, for the message about a value it does not.
 const char* PortDeviceAccepts();
 
+// Whether `a` and `b` name the same port, as the system tells ports apart: on Linux the same
+// device file (a link to it included), on Windows the same name in any case.
+[[nodiscard]] bool SamePort(const std::string& a, const std::string& b);
+
 }  // namespace serial

@@ -23,7 +23,31 @@ Feed::Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, 
       reporter_(reporter),
       lister_(std::move(lister)) {
   // A held line is said at once, from the send that waits for it.
-  link_.TellHeld([this](const std::string& line) { reporter_.Failure(line); });
+  link_.TellHeld([this](const std::string& line, bool held) { TellHeld(line, held); });
+}
+
+namespace {
+
+// What a held line is counted and shown under: the port, apart from its other failures (a setting
+// it did not take stays true when it sends again).
+std::string HeldSubject(const std::string& device) {
+  return "Port " + os::Quoted(device) + " was held";
+}
+
+}  // namespace
+
+void Feed::TellHeld(const std::string& line, bool held) {
+  if (!held) {
+    if (heldSaid_) {
+      reporter_.Failure(line);
+    }
+    return;
+  }
+  const std::string subject = HeldSubject(options_.port.device);
+  const std::vector<std::string> lines =
+      failures_.Failed(subject, subject, line, FailureLog::Clock::now());
+  heldSaid_ = !lines.empty() && lines.back() == line;
+  Report(lines);
 }
 
 std::vector<BoxNotice> Feed::Show() {
@@ -64,20 +88,33 @@ std::vector<BoxNotice> Feed::Tick() {
     notices.insert(notices.begin(),
                    {.worked = true, .subject = options_.port.device, .text = tick.portNotice});
   }
+  const std::string held = HeldSubject(tick.port);
   if (!tick.held.empty()) {
     // The ticks that fell due meanwhile run as one, never as a burst; the user is told how many.
     const long long missed = timer_.Missed();
-    reporter_.Failure(
-        "While port " + os::Quoted(tick.port) + " was held, " +
-        (missed == 0 ? "no tick" : std::to_string(missed) + " tick" + (missed == 1 ? "" : "s")) +
-        " fell due" + (missed == 0 ? "." : "; the beat goes on with one, not a burst."));
-    notices.push_back({.worked = false, .subject = tick.port, .text = tick.held});
+    if (heldSaid_) {
+      reporter_.Failure(
+          "While port " + os::Quoted(tick.port) + " was held, " +
+          (missed == 0 ? "no tick" : std::to_string(missed) + " tick" + (missed == 1 ? "" : "s")) +
+          " fell due" + (missed == 0 ? "." : "; the beat goes on with one, not a burst."));
+    }
+    notices.push_back({.worked = false, .subject = held, .text = tick.held});
+    heldShown_ = true;
   }
   reporter_.Tick(started, tick, failure.has_value());
   if (!failure && !tick.pause) {
     Report(failures_.Worked(tick.file, FailureLog::Clock::now()));
     if (tick.sent) {
       Report(failures_.Worked(tick.port, FailureLog::Clock::now()));
+    }
+    // A whole send that nothing held: a held line said before is over, and leaves the box.
+    if (tick.sent && tick.held.empty()) {
+      Report(failures_.Worked(held, FailureLog::Clock::now()));
+      if (std::exchange(heldShown_, false)) {
+        notices.push_back({.worked = true,
+                           .subject = held,
+                           .text = "Port " + os::Quoted(tick.port) + " sends again"});
+      }
     }
   }
   return notices;

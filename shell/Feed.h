@@ -53,6 +53,8 @@ class Feed {
 
  private:
   void Report(const std::vector<std::string>& lines);
+  // A held line said during a send, or its bytes moving again: repeats counted as every failure's.
+  void TellHeld(const std::string& line, bool held);
 
   const Options& options_;
   const TickTimer& timer_;
@@ -62,6 +64,10 @@ class Feed {
   FailureLog failures_;
   Reporter& reporter_;
   PortLister lister_;
+  // The last held line was reported, not only counted: so is its moving again.
+  bool heldSaid_ = false;
+  // A held line went to the box, and no whole send has taken it off since.
+  bool heldShown_ = false;
 };
 
 }  // namespace shell

@@ -2,16 +2,18 @@
 
 #include <algorithm>
 
+#include "serial/PortName.h"
+
 namespace shell {
 namespace {
 
 // "Serial ports on this computer: COM3, COM7. Start checkfeed with --port COM3 (see README.txt)."
-// The port that failed is never suggested: when it is listed (a COM name Windows knows, a by-id
-// link to the device), the others are.
+// The port that failed is never suggested, by any name the system gives it (a COM name in another
+// case, a link to the same device): when it is listed, the others are.
 std::string OtherPorts(std::vector<serial::ListedPort> ports, const std::string& docs,
                        const std::string& failed) {
   const auto listed = std::erase_if(ports, [&failed](const serial::ListedPort& port) {
-    return port.name == failed || port.detail == failed;
+    return serial::SamePort(port.name, failed) || serial::SamePort(port.detail, failed);
   });
   if (ports.empty()) {
     return std::string(listed > 0 ? "There is no other serial port" : "There are no serial ports") +

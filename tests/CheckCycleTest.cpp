@@ -283,4 +283,160 @@ TEST(PacingTest, PiecesLeaveOneAtATimeWithTheirGapsAfterThem) {
   EXPECT_TRUE(device.pieces.empty());
 }
 
+// A held line: what the drain says of the driver's queue and the device, through stand-ins of
+// both. Short hold times stand in for the 2 s of a real port.
+class HeldLineTest : public ::testing::Test {
+ protected:
+  using Clock = StandInDevice::Clock;
+
+  serial::HeldLine Watch(std::chrono::milliseconds after) {
+    return serial::HeldLine("COM1", after, true, false,
+                            [this](const std::string& line, bool) { told_.push_back(line); });
+  }
+
+  // A look at a driver that holds `queued()` bytes; every look's time is kept.
+  std::function<serial::LineStatus()> Looks(std::function<std::size_t()> queued) {
+    return [this, queued] {
+      looks_.push_back(Clock::now());
+      serial::LineStatus status;
+      status.queued = queued();
+      return status;
+    };
+  }
+
+  std::vector<std::string> told_;
+  std::vector<Clock::time_point> looks_;
+  os::WakeEvent stop_;
+};
+
+TEST_F(HeldLineTest, AStuckQueueIsSaidOnceWithTheTrueCountThenLookedAtTenTimesASecondAtMost) {
+  serial::HeldLine held = Watch(30ms);
+  held.Begin("check1.txt", 500);
+  held.Handed(500);
+  // The driver keeps 200 of the 500 bytes; the stop comes after five looks past the notice.
+  std::size_t afterNotice = 0;
+  const auto look = Looks([&] {
+    if (held.Held() && ++afterNotice == 5) {
+      stop_.Raise();
+    }
+    return std::size_t{200};
+  });
+  EXPECT_EQ(serial::WaitForQueue(look, os::WakeHandle(), 960, stop_.Handle(), held),
+            serial::Drained::Cancelled);
+  ASSERT_EQ(told_.size(), 1U);
+  EXPECT_EQ(told_[0],
+            "Port \"COM1\" has taken no bytes for 30 ms: check1.txt, 300 of 500 bytes sent. Check "
+            "the device and its cable, or start checkfeed with --flow none.");
+  // Once said, a look every 100 ms and no more often, however few bytes are stuck.
+  const auto firstAfter = looks_.end() - 5;
+  for (auto when = firstAfter + 1; when != looks_.end(); ++when) {
+    EXPECT_GE(*when - *(when - 1), serial::LookAgain);
+  }
+
+  // The next send counts afresh.
+  told_.clear();
+  stop_.Clear();
+  afterNotice = 0;
+  held.Begin("check2.txt", 300);
+  held.Handed(100);
+  const auto stuck = Looks([&] {
+    if (held.Held()) {
+      stop_.Raise();
+    }
+    return std::size_t{100};
+  });
+  EXPECT_EQ(serial::WaitForQueue(stuck, os::WakeHandle(), 960, stop_.Handle(), held),
+            serial::Drained::Cancelled);
+  ASSERT_EQ(told_.size(), 1U);
+  EXPECT_NE(told_[0].find("check2.txt, 0 of 300 bytes sent"), std::string::npos) << told_[0];
+}
+
+TEST_F(HeldLineTest, AQueueThatEmptiesAfterAHoldMovesAgainAndOneThatMovesIsNeverHeld) {
+  serial::HeldLine held = Watch(30ms);
+  held.Begin("check1.txt", 500);
+  held.Handed(500);
+  // Held until it was said, then gone between two looks: the last bytes moved too.
+  const auto look = Looks([&] { return held.Held() ? std::size_t{0} : std::size_t{5}; });
+  EXPECT_EQ(serial::WaitForQueue(look, os::WakeHandle(), 960, stop_.Handle(), held),
+            serial::Drained::Empty);
+  ASSERT_EQ(told_.size(), 2U);
+  EXPECT_EQ(told_[1], "Port \"COM1\" takes bytes again: check1.txt, 500 of 500 bytes sent");
+
+  // A write under way that the driver takes a byte at a time, for ten times the hold time: it
+  // moves, so it is not held, however long it lasts (Windows' writes, watched until they are
+  // done).
+  told_.clear();
+  held.Begin("check2.txt", 100);
+  held.Handed(100);
+  const auto start = Clock::now();
+  const auto slow = Looks([&] {
+    const auto gone = static_cast<std::size_t>((Clock::now() - start) / 3ms);
+    if (gone >= 100) {
+      stop_.Raise();  // here: the write is done
+    }
+    return 100 - std::min<std::size_t>(gone, 100);
+  });
+  EXPECT_EQ(serial::WaitForQueue(slow, stop_.Handle(), 96, os::WakeHandle(), held),
+            serial::Drained::Empty);
+  EXPECT_EQ(told_, std::vector<std::string>{});
+}
+
+TEST_F(HeldLineTest, AWaitForRoomLooksAgainWithinItsTimeAndSaysTheHoldWhenItComes) {
+  serial::HeldLine held = Watch(std::chrono::hours(1));
+  held.Begin("check1.txt", 10);
+  os::WakeEvent never;
+  const os::Waited room{.handle = never.Handle(), .ready = os::Waited::For::Reading};
+  const auto started = Clock::now();
+  EXPECT_TRUE(serial::WaitForRoom(room, stop_.Handle(), held, [] { return serial::LineStatus{}; }));
+  // A pseudo-terminal frees room without waking its writer: the wait looks again soon.
+  EXPECT_LT(Clock::now() - started, 10 * serial::LookAgain);
+  stop_.Raise();
+  EXPECT_FALSE(
+      serial::WaitForRoom(room, stop_.Handle(), held, [] { return serial::LineStatus{}; }));
+}
+
+TEST_F(HeldLineTest, AStopEndsADrainThatTheDeviceHoldsAndWhatItHeldIsThrownAway) {
+  StandInDevice device;
+  os::WakeEvent never;
+  device.deviceSends = never.Handle();
+  serial::SerialLink link(device.Opener());
+  serial::PortOptions options{.device = "COM1"};
+  options.heldAfter = 50ms;
+  link.TellHeld([&](const std::string& line, bool) {
+    told_.push_back(line);
+    stop_.Raise();
+  });
+  ASSERT_EQ(link.Open(options, stop_.Handle()).Why(), "");
+  const serial::WriteResult result = link.PortHandle()->Write(AsBytes("fits in the adapter"));
+  const auto stopped = Clock::now();
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_LT(Clock::now() - stopped, 1s);
+  ASSERT_EQ(told_.size(), 1U);
+  EXPECT_TRUE(told_[0].starts_with("Port \"COM1\" has taken no bytes for 50 ms")) << told_[0];
+  EXPECT_EQ(device.discards, 1);
+  EXPECT_TRUE(device.pieces.empty());
+}
+
+TEST_F(HeldLineTest, ASlowLineIsHeldOnlyAfterTwiceTheDriversStep) {
+  // 300 baud (30 bytes a second) through a driver that moves 8 bytes at a time: a step every
+  // 267 ms, well past a hold time of 100 ms, and no hold for all that.
+  StandInDevice device;
+  device.step = 8;
+  const auto start = Clock::now();
+  device.queue = [&] {
+    const auto steps = static_cast<std::size_t>((Clock::now() - start) / 267ms);
+    return 32 - std::min<std::size_t>(8 * steps, 32);
+  };
+  serial::SerialLink link(device.Opener());
+  serial::PortOptions options{.device = "COM1"};
+  options.line.baudRate = 300;
+  options.heldAfter = 100ms;
+  link.TellHeld([&](const std::string& line, bool) { told_.push_back(line); });
+  ASSERT_EQ(link.Open(options).Why(), "");
+  EXPECT_EQ(link.PortHandle()->Held().After(), 534ms);
+  EXPECT_EQ(link.PortHandle()->Write(AsBytes(std::string(32, 'x'))).written, 32U);
+  EXPECT_EQ(told_, std::vector<std::string>{});
+  EXPECT_EQ(device.Sent(), std::string(32, 'x'));
+}
+
 }  // namespace

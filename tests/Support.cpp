@@ -63,9 +63,9 @@ class StandInPort final : public serial::NativePort {
     ++device_.closes;
   }
 
-  bool WriteDrained(std::span<const std::byte> bytes, serial::WriteResult& result,
-                    serial::HeldLine& held) override {
-    const auto began = StandInDevice::Clock::now();
+  bool WriteAll(std::span<const std::byte> bytes, serial::WriteResult& result,
+                serial::HeldLine& held) override {
+    began_ = StandInDevice::Clock::now();
     if (device_.failError_ != 0) {
       result.error = device_.failError_;
       result.gone = device_.failGone_;
@@ -73,25 +73,47 @@ class StandInPort final : public serial::NativePort {
     }
     if (const auto holdAfter = std::exchange(device_.holdAfter_, std::nullopt)) {
       // The line takes what it takes, then nothing until the program has said it is held.
-      held.Moved(result.written + *holdAfter);
+      held.Handed(result.written + *holdAfter);
       os::WakeEvent room;
       const os::Waited waited{.handle = room.Handle(), .ready = os::Waited::For::Reading};
       serial::WaitForRoom(waited, os::WakeHandle(), held, [&] {
         room.Raise();
-        return device_.holdWhy_;
+        return device_.holdStatus_;
       });
     }
     const auto* data = reinterpret_cast<const char*>(bytes.data());
-    device_.pieces.push_back({std::string(data, bytes.size()), began, StandInDevice::Clock::now()});
+    pending_.assign(data, bytes.size());
     result.written += bytes.size();
-    held.Moved(result.written);
+    held.Handed(result.written);
     return true;
   }
+
+  serial::LineStatus Status() override {
+    return {.queued = device_.queue ? device_.queue() : std::optional<std::size_t>(0),
+            .error = 0,
+            .cts = device_.cts,
+            .hold = serial::Hold::Unknown};
+  }
+
+  serial::DeviceDrain DrainDevice(std::chrono::milliseconds atMost, serial::WriteResult&) override {
+    if (device_.deviceSends &&
+        os::WaitUntil(StandInDevice::Clock::now() + atMost, device_.deviceSends)) {
+      return serial::DeviceDrain::NotYet;
+    }
+    device_.pieces.push_back({std::exchange(pending_, {}), began_, StandInDevice::Clock::now()});
+    return serial::DeviceDrain::Done;
+  }
+
+  std::size_t Step() const override { return device_.step; }
+
+  void DiscardOutput() override { ++device_.discards; }
 
   void DiscardInput() override {}
 
  private:
   StandInDevice& device_;
+  std::string pending_;  // handed over, not yet drained
+  StandInDevice::Clock::time_point began_{};
 };
 
 serial::SerialLink::Opener StandInDevice::Opener() {

@@ -8,11 +8,13 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "os/Wait.h"
 #include "serial/SerialLink.h"
 
 namespace testing_support {
@@ -48,8 +50,8 @@ class StandInDevice {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // One call of WriteDrained: the bytes, when the call began and when it returned (the bytes had
-  // left the port).
+  // One piece handed over and drained: the bytes, when the write began and when the drain was
+  // over (the bytes had left the port).
   struct Piece {
     std::string bytes;
     Clock::time_point began;
@@ -74,16 +76,27 @@ class StandInDevice {
   void Heal() { failError_ = 0; }
 
   // The next write takes `bytes` and then nothing, as a device that holds the line, until the
-  // program says that it is held (with `why` as the reason the system gives); then the rest.
-  void HoldAfter(std::size_t bytes, std::string why) {
+  // program says that it is held (with `status` as what the system tells of the line then); then
+  // the rest.
+  void HoldAfter(std::size_t bytes, serial::LineStatus status) {
     holdAfter_ = bytes;
-    holdWhy_ = std::move(why);
+    holdStatus_ = status;
   }
+
+  // What the driver's queue holds at each look of a drain (0 unless set), and the line's CTS.
+  std::function<std::optional<std::size_t>()> queue;
+  std::optional<bool> cts;
+  // The device's own buffer: until this is ready, what it holds never leaves (a device that holds
+  // CTS low with bytes in an adapter's buffer). None: it leaves at once.
+  os::WakeHandle deviceSends;
+  // The most bytes the driver moves in one step.
+  std::size_t step = 0;
 
   // Every attempt to open, with the options it was given; how many ports were closed; every
   // piece written; all bytes written, in order.
   std::vector<serial::PortOptions> attempts;
   int closes = 0;
+  int discards = 0;
   int openPorts = 0;
   std::vector<Piece> pieces;
   std::string Sent() const;
@@ -93,7 +106,7 @@ class StandInDevice {
   int failError_ = 0;
   bool failGone_ = false;
   std::optional<std::size_t> holdAfter_;
-  std::string holdWhy_;
+  serial::LineStatus holdStatus_;
 };
 
 }  // namespace testing_support

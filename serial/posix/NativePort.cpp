@@ -11,11 +11,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <utility>
 
 #include "os/Error.h"
-
 #include "os/posix/Descriptor.h"
+#include "os/posix/Interrupt.h"
 #include "serial/posix/LockFile.h"
 #include "serial/posix/Speed.h"
 #include "serial/posix/Termios.h"
@@ -92,36 +96,75 @@ std::string Configure(int fd, const PortOptions& options) {
   return mismatch.Text();
 }
 
+// The largest packet the bulk OUT endpoints under `folder` (a USB interface, or all of a USB
+// device's) take, from their descriptors in sysfs; 0 when none is found.
+std::size_t BulkOutPacket(const std::filesystem::path& folder, bool wholeDevice) {
+  namespace fs = std::filesystem;
+  const auto read = [](const fs::path& file) {
+    std::string text;
+    std::getline(std::ifstream(file), text);
+    return text;
+  };
+  std::size_t largest = 0;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (wholeDevice && name.find(':') != std::string::npos) {
+      largest = std::max(largest, BulkOutPacket(entry.path(), false));
+    } else if (name.starts_with("ep_") && read(entry.path() / "direction") == "out" &&
+               read(entry.path() / "type") == "Bulk") {
+      largest = std::max<std::size_t>(
+          largest, std::strtoul(read(entry.path() / "wMaxPacketSize").c_str(), nullptr, 16));
+    }
+  }
+  return largest;
+}
+
+// The most bytes the driver of `device` moves in one step, from what sysfs says drives it:
+// usb-serial drivers send a bulk packet at a time (64 bytes at USB's full speed, 512 at high
+// speed), cdc-acm blocks of 20 packets; a UART a FIFO's worth.
+std::size_t DriverStep(const std::string& device) {
+  namespace fs = std::filesystem;
+  constexpr std::size_t kFifo = 64;
+  std::error_code error;
+  const fs::path real = fs::canonical(device, error);
+  if (error) {
+    return kFifo;
+  }
+  const fs::path behind =
+      fs::canonical(fs::path("/sys/class/tty") / real.filename() / "device", error);
+  if (error) {
+    return kFifo;
+  }
+  if (fs::read_symlink(behind / "driver", error).filename() == "cdc_acm") {
+    const std::size_t packet = BulkOutPacket(behind.parent_path(), true);
+    return 20 * (packet > 0 ? packet : 64);
+  }
+  if (fs::read_symlink(behind / "subsystem", error).filename() == "usb-serial") {
+    const std::size_t packet = BulkOutPacket(behind.parent_path(), false);
+    return packet > 0 ? packet : 512;
+  }
+  return kFifo;
+}
+
 class PosixPort final : public NativePort {
  public:
-  PosixPort(os::Descriptor fd, LockFile lock, os::WakeHandle cancel, const LineSettings& line)
-      : fd_(std::move(fd)),
-        lock_(std::move(lock)),
-        cancel_(cancel),
-        bytesPerSecond_(std::max(1U, BytesPerSecond(line))),
-        ctsRtsFlow_(line.ctsRtsFlow) {}
+  PosixPort(os::Descriptor fd, LockFile lock, os::WakeHandle cancel, std::size_t step)
+      : fd_(std::move(fd)), lock_(std::move(lock)), cancel_(cancel), step_(step) {}
 
   ~PosixPort() override {
     ::ioctl(fd_.Get(), TIOCNXCL);
-    // A write cut short leaves bytes in the driver, and close() on a real port would wait up to
-    // its closing_wait (30 s by default) to send them.
-    if (unsent_) {
-      ::tcflush(fd_.Get(), TCOFLUSH);
-    }
+    // After a write cut short, close() on a real port waits up to the driver's closing_wait (30 s
+    // by default) for what the device still holds, which a device that holds the line never
+    // lets go. Setting closing_wait needs CAP_SYS_ADMIN on most drivers, and would stay with the
+    // port for the next program to open it; the close's wait is ended by a signal instead.
+    const std::optional<os::Interrupter> interrupter =
+        cutShort_ ? std::optional<os::Interrupter>(std::in_place, LookAgain) : std::nullopt;
     fd_.Reset();
     lock_.Release();
   }
 
-  bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result,
-                    HeldLine& held) override {
-    unsent_ = !WriteAll(bytes, result, held);
-    return !unsent_;
-  }
-
-  void DiscardInput() override { ::tcflush(fd_.Get(), TCIFLUSH); }
-
- private:
-  bool WriteAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine& held) {
+  bool WriteAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine& held) override {
     std::size_t done = 0;
     while (done < bytes.size()) {
       const std::span<const std::byte> rest = bytes.subspan(done);
@@ -129,67 +172,70 @@ class PosixPort final : public NativePort {
       if (count > 0) {
         done += static_cast<std::size_t>(count);
         result.written += static_cast<std::size_t>(count);
-        held.Moved(result.written);
+        held.Handed(result.written);
       } else if (count < 0 && errno == EINTR) {
         continue;
       } else if (count < 0 && errno == EAGAIN) {
         // Until the device can take more.
         const os::Waited room{.handle = os::WakeOf(fd_.Get()), .ready = os::Waited::For::Writing};
-        if (!WaitForRoom(room, cancel_, held, [this] { return WhyHeld(); })) {
+        if (!WaitForRoom(room, cancel_, held, [this] { return Status(); })) {
           result.cancelled = true;
           return false;
         }
       } else {
-        result.error = count < 0 ? errno : EIO;
-        result.gone = DeviceGone(result.error);
+        Failed(count < 0 ? errno : EIO, result);
         return false;
       }
     }
-    const int drained = Drain(result, held);
-    result.cancelled = drained < 0;
-    result.error = std::max(drained, 0);
-    result.gone = DeviceGone(result.error);
-    return drained == 0;
+    return true;
   }
 
-  // Waits until the driver's queue is on the wire. Returns an errno value, or -1 when cancelled.
-  int Drain(const WriteResult& result, HeldLine& held) {
-    // tcdrain() cannot be interrupted by a stop request and a full driver queue takes seconds at
-    // 9600 baud, so wait on the queue's fill level and leave only the last bytes to tcdrain(),
-    // which also serves a driver that does not tell its queue.
-    const auto queued = [this]() -> std::optional<unsigned> {
-      int bytes = 0;
-      return ::ioctl(fd_.Get(), TIOCOUTQ, &bytes) == 0 ? std::optional(static_cast<unsigned>(bytes))
-                                                       : std::nullopt;
-    };
-    if (WaitForDrain(queued, bytesPerSecond_, result.written, cancel_, held,
-                     [this] { return WhyHeld(); }) == Drained::Cancelled) {
-      return -1;
+  LineStatus Status() override {
+    LineStatus status;
+    if (int queued = 0; ::ioctl(fd_.Get(), TIOCOUTQ, &queued) == 0) {
+      status.queued = static_cast<std::size_t>(std::max(queued, 0));
     }
-    while (::tcdrain(fd_.Get()) != 0) {
-      if (errno != EINTR) {
-        return errno;
-      }
+    // Devices without modem lines (pseudo-terminals among them) have no CTS to tell.
+    if (int lines = 0; ::ioctl(fd_.Get(), TIOCMGET, &lines) == 0) {
+      status.cts = (lines & TIOCM_CTS) != 0;
     }
-    return 0;
+    return status;
   }
 
-  // What holds the line, where the system can tell: with RTS/CTS flow control, a device that
-  // keeps CTS low. Linux does not say whether an XOFF holds output.
-  std::string WhyHeld() const {
-    int lines = 0;
-    if (ctsRtsFlow_ && ::ioctl(fd_.Get(), TIOCMGET, &lines) == 0 && (lines & TIOCM_CTS) == 0) {
-      return "the device holds CTS low";
+  // tcdrain() waits until the device's own buffer is on the wire, and no stop request can end
+  // it: it is ended by a signal after `atMost`, and called again unless a stop came meanwhile.
+  DeviceDrain DrainDevice(std::chrono::milliseconds atMost, WriteResult& result) override {
+    const os::Interrupter interrupter(atMost);
+    if (::tcdrain(fd_.Get()) == 0) {
+      return DeviceDrain::Done;
     }
-    return {};
+    if (errno == EINTR) {
+      return DeviceDrain::NotYet;
+    }
+    Failed(errno, result);
+    return DeviceDrain::Failed;
+  }
+
+  std::size_t Step() const override { return step_; }
+
+  void DiscardOutput() override {
+    ::tcflush(fd_.Get(), TCOFLUSH);
+    cutShort_ = true;
+  }
+
+  void DiscardInput() override { ::tcflush(fd_.Get(), TCIFLUSH); }
+
+ private:
+  static void Failed(int error, WriteResult& result) {
+    result.error = error;
+    result.gone = DeviceGone(error);
   }
 
   os::Descriptor fd_;
   LockFile lock_;
   os::WakeHandle cancel_;
-  unsigned bytesPerSecond_;
-  bool ctsRtsFlow_;
-  bool unsent_ = false;  // a write was cut short: what the driver still holds is not wanted
+  std::size_t step_;
+  bool cutShort_ = false;  // a write was cut short: what the device still holds is not wanted
 };
 
 }  // namespace
@@ -228,7 +274,8 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
   SetModemLines(fd.Get(), options.line);
   std::string mismatch = Configure(fd.Get(), options);
   SetModemLines(fd.Get(), options.line);
-  return {.port = std::make_unique<PosixPort>(std::move(fd), std::move(lock), cancel, options.line),
+  return {.port = std::make_unique<PosixPort>(std::move(fd), std::move(lock), cancel,
+                                              DriverStep(device)),
           .failure = {},
           .mismatch = std::move(mismatch),
           .problem = PortProblem::None};
@@ -250,6 +297,11 @@ std::optional<std::string> PortDevice(const std::string& value) {
 
 const char* PortDeviceAccepts() {
   return "a path such as /dev/ttyUSB0, or COMn (n from 1)";
+}
+
+bool SamePort(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return a == b || (!a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error));
 }
 
 }  // namespace serial

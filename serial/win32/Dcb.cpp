@@ -105,4 +105,17 @@ void DescribeMismatch(const DCB& wanted, const DCB& actual, bool modemLines, Mis
   }
 }
 
+Hold HoldOf(const COMSTAT& status) {
+  if (status.fCtsHold) {
+    return Hold::CtsLow;
+  }
+  if (status.fXoffHold) {
+    return Hold::Xoff;
+  }
+  if (status.fDsrHold) {
+    return Hold::DsrLow;
+  }
+  return Hold::Unknown;
+}
+
 }  // namespace serial

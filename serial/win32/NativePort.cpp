@@ -43,19 +43,48 @@ bool SetModemLines(HANDLE port, const DCB& dcb) {
   return true;
 }
 
-// What holds the line, where the driver tells.
-std::string WhyHeld(const COMSTAT& status) {
-  if (status.fCtsHold) {
-    return "the device holds CTS low";
+// A write under way, with the OVERLAPPED record the driver works on: cancelled and waited for on
+// every way out, a throw among them, so that the record never dies before the driver is done.
+class PendingWrite {
+ public:
+  PendingWrite(HANDLE port, HANDLE finished) : port_(port) { overlapped_.hEvent = finished; }
+  PendingWrite(const PendingWrite&) = delete;
+  PendingWrite& operator=(const PendingWrite&) = delete;
+  ~PendingWrite() {
+    if (pending_) {
+      Cancel();
+    }
   }
-  if (status.fXoffHold) {
-    return "the device sent XOFF and no XON since";
+
+  // Starts writing `size` bytes from `data`; false with GetLastError() when it could not start.
+  bool Start(const std::byte* data, DWORD size) {
+    if (!WriteFile(port_, data, size, nullptr, &overlapped_) &&
+        GetLastError() != ERROR_IO_PENDING) {
+      return false;
+    }
+    pending_ = true;
+    return true;
   }
-  if (status.fDsrHold) {
-    return "the device holds DSR low";
+
+  // Waits until the driver has finished with it; the bytes it took in `count`.
+  bool Finish(DWORD& count) {
+    pending_ = false;
+    return GetOverlappedResult(port_, &overlapped_, &count, TRUE) != 0;
   }
-  return {};
-}
+
+  // Ends it at once; returns the bytes it took before.
+  DWORD Cancel() {
+    CancelIoEx(port_, &overlapped_);
+    DWORD count = 0;
+    Finish(count);
+    return count;
+  }
+
+ private:
+  HANDLE port_;
+  OVERLAPPED overlapped_{};
+  bool pending_ = false;
+};
 
 class WindowsPort final : public NativePort {
  public:
@@ -64,119 +93,88 @@ class WindowsPort final : public NativePort {
       : port_(std::move(port)),
         written_(std::move(written)),
         cancel_(cancel),
-        bytesPerSecond_(std::max(1U, BytesPerSecond(line))) {}
-
-  ~WindowsPort() override {
-    // A write cut short leaves bytes in the driver that nobody wants sent any more.
-    if (unsent_) {
-      PurgeComm(Port(), PURGE_TXABORT | PURGE_TXCLEAR);
-    }
-  }
-
-  bool WriteDrained(std::span<const std::byte> bytes, WriteResult& result,
-                    HeldLine& held) override {
-    unsent_ = !WriteAll(bytes, result, held) || !Drain(result, held);
-    return !unsent_;
-  }
-
-  void DiscardInput() override { PurgeComm(Port(), PURGE_RXCLEAR); }
-
- private:
-  // The driver's queue, or nothing when it cannot tell.
-  std::optional<COMSTAT> Status() {
-    COMSTAT status{};
-    DWORD errors = 0;
-    if (!ClearCommError(Port(), &errors, &status)) {
-      return std::nullopt;
-    }
-    return status;
-  }
-
-  // What holds the line now, where the driver tells.
-  std::string WhyHeldNow() {
-    const std::optional<COMSTAT> status = Status();
-    return status ? WhyHeld(*status) : std::string();
-  }
+        bytesPerSecond_(std::max(1U, BytesPerSecond(line))),
+        // At most about a second of the line's time a write, and never more than the driver's
+        // queue: each write that finishes says how far the send got where the driver does not
+        // count a write under way in its queue (Wine on a pseudo-terminal).
+        chunk_(std::clamp<DWORD>(bytesPerSecond_, 1, kQueueSize)) {}
 
   // The port is opened for overlapped writes only so that a stop request can end one: the tick
   // still waits for each write to finish, as a synchronous write would. Adapters report 31, 22,
   // 5, 995 or 1617 when they are unplugged, Wine 21: any failed write on a port means it is lost.
-  bool WriteAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine& held) {
+  bool WriteAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine& held) override {
     std::size_t done = 0;
     while (done < bytes.size()) {
-      // A queue's worth at a time: each write that finishes says how far the send got, where a
-      // driver does not count a pending write in its queue (Wine on a pseudo-terminal).
-      const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, kQueueSize));
-      OVERLAPPED overlapped{};
-      overlapped.hEvent = os::NativeOf<HANDLE>(written_.Get());
-      DWORD count = 0;
-      if (!WriteFile(Port(), bytes.data() + done, chunk, nullptr, &overlapped) &&
-          GetLastError() != ERROR_IO_PENDING) {
-        result.error = static_cast<int>(GetLastError());
-        result.gone = true;
+      const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, chunk_));
+      PendingWrite write(Port(), os::NativeOf<HANDLE>(written_.Get()));
+      if (!write.Start(bytes.data() + done, chunk)) {
+        Lost(static_cast<int>(GetLastError()), result);
         return false;
       }
-      // Until the driver has taken the chunk. While it waits, what the driver still holds for
-      // this write going down means bytes move.
-      const std::array<os::WakeHandle, 2> handles{written_.Get(), cancel_};
-      std::optional<DWORD> left;  // what the driver held of it when last seen, if it said
-      for (;;) {
-        const auto ready = os::WaitForAny(handles, os::Clock::now() + LookAgain);
-        if (ready == 1U) {
-          CancelIoEx(Port(), &overlapped);
-          GetOverlappedResult(Port(), &overlapped, &count, TRUE);
-          result.written += count;
+      held.Handed(result.written + chunk);
+      // A driver that counts the write under way in its queue shows it go down; one that shows
+      // nothing of it tells nothing, and none of it counts as sent until it is done.
+      LineStatus last;
+      const auto look = [this, chunk, &last] {
+        last = Status();
+        if (last.queued) {
+          last.queued = *last.queued == 0 ? chunk : std::min<std::size_t>(*last.queued, chunk);
+        }
+        return last;
+      };
+      switch (WaitForQueue(look, written_.Get(), bytesPerSecond_, cancel_, held)) {
+        case Drained::Cancelled:
+          result.written += write.Cancel();
           result.cancelled = true;
           return false;
-        }
-        if (ready == 0U) {
+        case Drained::Failed:
+          Lost(last.error, result);
+          return false;
+        case Drained::Empty:
+        case Drained::Untold:
           break;
-        }
-        // A driver that counts the pending write in its queue shows it go down; one that shows
-        // nothing (Wine on a pseudo-terminal) tells nothing about it.
-        const std::optional<COMSTAT> status = Status();
-        if (status && status->cbOutQue > 0 && status->cbOutQue <= chunk) {
-          if (left && status->cbOutQue < *left) {
-            held.Moved(result.written + (chunk - status->cbOutQue));
-          }
-          left = status->cbOutQue;
-        }
-        held.Check([&] { return status ? WhyHeld(*status) : std::string(); });
       }
-      const bool ok = GetOverlappedResult(Port(), &overlapped, &count, TRUE) != 0;
+      DWORD count = 0;
+      const bool ok = write.Finish(count);
       done += count;
       result.written += count;
       if (!ok || count == 0) {
-        result.error = ok ? ERROR_WRITE_FAULT : static_cast<int>(GetLastError());
-        result.gone = true;
+        Lost(ok ? ERROR_WRITE_FAULT : static_cast<int>(GetLastError()), result);
         return false;
       }
-      held.Moved(result.written);
     }
     return true;
   }
 
-  // Until the driver's queue is on the wire. FlushFileBuffers would wait the same way, but no
-  // stop request can end it, and a device that holds the line may never let it return.
-  bool Drain(WriteResult& result, HeldLine& held) {
-    const auto queued = [this]() -> std::optional<unsigned> {
-      const std::optional<COMSTAT> status = Status();
-      return status ? std::optional(static_cast<unsigned>(status->cbOutQue)) : std::nullopt;
-    };
-    switch (WaitForDrain(queued, bytesPerSecond_, result.written, cancel_, held,
-                         [this] { return WhyHeldNow(); })) {
-      case Drained::Empty:
-        return true;
-      case Drained::Cancelled:
-        result.cancelled = true;
-        return false;
-      case Drained::Untold:
-        break;
+  LineStatus Status() override {
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (!ClearCommError(Port(), &errors, &status)) {
+      // A port that cannot tell its queue any more has gone.
+      return {.queued = std::nullopt,
+              .error = static_cast<int>(GetLastError()),
+              .cts = std::nullopt,
+              .hold = Hold::Unknown};
     }
-    // A port that cannot tell its queue any more has gone.
-    result.error = static_cast<int>(GetLastError());
+    return {.queued = status.cbOutQue, .error = 0, .cts = std::nullopt, .hold = HoldOf(status)};
+  }
+
+  // Windows counts in cbOutQue what the driver has not sent; FlushFileBuffers, which would wait
+  // for the rest, cannot be ended by a stop request.
+  DeviceDrain DrainDevice(std::chrono::milliseconds, WriteResult&) override {
+    return DeviceDrain::Done;
+  }
+
+  std::size_t Step() const override { return chunk_; }
+
+  void DiscardOutput() override { PurgeComm(Port(), PURGE_TXABORT | PURGE_TXCLEAR); }
+
+  void DiscardInput() override { PurgeComm(Port(), PURGE_RXCLEAR); }
+
+ private:
+  static void Lost(int error, WriteResult& result) {
+    result.error = error;
     result.gone = true;
-    return false;
   }
 
   HANDLE Port() const { return os::NativeOf<HANDLE>(port_.Get()); }
@@ -185,7 +183,7 @@ class WindowsPort final : public NativePort {
   os::OwnedWake written_;  // signalled when a write finishes
   os::WakeHandle cancel_;
   unsigned bytesPerSecond_;
-  bool unsent_ = false;
+  DWORD chunk_;
 };
 
 }  // namespace
@@ -266,6 +264,16 @@ std::optional<std::string> PortDevice(const std::string& value) {
     return value;
   }
   return std::nullopt;
+}
+
+bool SamePort(const std::string& a, const std::string& b) {
+  const auto bare = [](const std::string& name) {
+    return os::Widen(name.starts_with(kDevicePrefix) ? name.substr(4) : name);
+  };
+  const std::wstring first = bare(a);
+  const std::wstring second = bare(b);
+  return CompareStringOrdinal(first.data(), static_cast<int>(first.size()), second.data(),
+                              static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
 }
 
 const char* PortDeviceAccepts() {

@@ -5,16 +5,22 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "os/posix/Descriptor.h"
+#include "os/posix/Interrupt.h"
 #include "serial/PortList.h"
 #include "serial/PortName.h"
 #include "serial/posix/PortList.h"
 #include "shell/CommandLine.h"
+#include "shell/PortAdvice.h"
 #include "shell/Reporter.h"
 #include "shell/Window.h"
 #include "tests/Support.h"
@@ -167,6 +173,37 @@ TEST(PortListTest, StableNamesFirstThenAdaptersWithoutOneThenTheBoardsOwnUarts) 
             "/dev/ttymxc3 | imx-uart\n/dev/ttymxc10 | imx-uart\n");
   // A machine with none lists none.
   EXPECT_EQ(ListedOn({}, {}), "");
+}
+
+TEST(InterrupterTest, ACallNoHandleCanEndIsEndedAgainAndAgain) {
+  // A read of a pipe nobody writes, as a tcdrain() of a device that holds the line.
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  const os::Descriptor reader(pipe[0]);
+  const os::Descriptor writer(pipe[1]);
+  const os::Interrupter interrupter(20ms);
+  ASSERT_TRUE(interrupter.Armed());
+  for (int call = 0; call < 3; ++call) {
+    char byte = 0;
+    errno = 0;
+    EXPECT_EQ(::read(reader.Get(), &byte, 1), -1);
+    EXPECT_EQ(errno, EINTR);
+  }
+}
+
+TEST(PortAdviceTest, ALinkToTheFailedDeviceIsNeverSuggested) {
+  // /dev/serial/by-path/... failed; /dev/serial/by-id/... points to the same device.
+  const testing_support::ScratchDirectory scratch;
+  testing_support::WriteFile("ttyUSB0", "");
+  std::filesystem::create_symlink("ttyUSB0", "by-id-link");
+  std::filesystem::create_symlink("ttyUSB0", "by-path-link");
+  const std::string folder = scratch.Path().string() + "/";
+  const std::vector<serial::ListedPort> ports{{folder + "by-id-link", folder + "ttyUSB0"},
+                                              {"/dev/ttyS0", "COM1"}};
+  EXPECT_EQ(shell::PortAdvice(serial::PortProblem::NotSerial, false, ports, "man checkfeed",
+                              folder + "by-path-link"),
+            "Other serial ports on this computer: /dev/ttyS0. Start checkfeed with --port "
+            "/dev/ttyS0 (see man checkfeed).");
 }
 
 }  // namespace

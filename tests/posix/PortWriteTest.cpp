@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "tests/posix/TestSupport.h"
 
@@ -131,6 +133,28 @@ TEST_F(SerialPortTest, ACancelRequestEndsABlockedWrite) {
   EXPECT_EQ(stopped.written, 1U);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 900ms);
   EXPECT_EQ(pty_.ReadAvailable(20ms), "p");
+}
+
+TEST_F(SerialPortTest, WhatTheDeviceSentAndNobodyReadNeverHoldsASend) {
+  // The drain waits for the driver's output queue, and bytes waiting in its input queue are no
+  // part of it: a device that answers does not hold the line.
+  serial::PortOptions options{.device = pty_.SlavePath()};
+  options.heldAfter = 50ms;
+  os::WakeEvent stop;
+  std::vector<std::string> told;
+  link_.TellHeld([&](const std::string& line, bool) {
+    told.push_back(line);
+    stop.Raise();
+  });
+  ASSERT_EQ(link_.Open(options, stop.Handle()).Why(), "");
+  const std::string answer(100, 'y');
+  ASSERT_EQ(::write(pty_.Master(), answer.data(), answer.size()), 100);
+  std::this_thread::sleep_for(20ms);
+  const serial::WriteResult result = link_.PortHandle()->Write(AsBytes("x"));
+  EXPECT_FALSE(result.cancelled);
+  EXPECT_EQ(result.written, 1U);
+  EXPECT_EQ(told, std::vector<std::string>{});
+  EXPECT_EQ(pty_.ReadAvailable(20ms), "x");
 }
 
 }  // namespace

@@ -9,8 +9,6 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "serial/posix/Speed.h"
-
 namespace testing_support {
 
 TestPty::TestPty() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
@@ -38,7 +36,7 @@ std::string PidLine(pid_t pid) {
 
 bool Passes(int fd, Request request) {
   if (request == Request::Termios2) {
-    return serial::ReadSpeed(fd) != 0;
+    return Termios2Passes(fd);
   }
   int exclusive = 0;
   return ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;

@@ -51,6 +51,7 @@ class TestPty {
 // kernel has both.
 enum class Request { ExclusiveQuery, Termios2 };
 bool Passes(int fd, Request request);
+bool Termios2Passes(int fd);  // the raw request (tests/posix/Termios2Probe.cpp)
 
 // Reads a pty's master on its own thread, so writers never block on a full pty.
 class BackgroundReader {

@@ -19,6 +19,7 @@
 #include "serial/win32/Dcb.h"
 #include "shell/CommandLine.h"
 #include "shell/Platform.h"
+#include "shell/PortAdvice.h"
 
 namespace {
 
@@ -74,6 +75,30 @@ TEST(DcbTest, TheLineIsAZeroedRecordWrittenFieldByField) {
   serial::Mismatch withLines;
   serial::DescribeMismatch(dcb, actual, true, withLines);
   EXPECT_EQ(withLines.Text(), "speed 115200 (wanted 9600), fOutxCtsFlow on, fDtrControl 1");
+}
+
+TEST(DcbTest, TheDriversStatusSaysWhatHoldsTheLine) {
+  COMSTAT status{};
+  EXPECT_EQ(serial::HoldOf(status), serial::Hold::Unknown);
+  status.fXoffHold = TRUE;
+  EXPECT_EQ(serial::HoldOf(status), serial::Hold::Xoff);
+  status.fCtsHold = TRUE;  // CTS first: it is what a printer out of paper drops
+  EXPECT_EQ(serial::HoldOf(status), serial::Hold::CtsLow);
+  status = COMSTAT{};
+  status.fDsrHold = TRUE;
+  EXPECT_EQ(serial::HoldOf(status), serial::Hold::DsrLow);
+}
+
+TEST(PortAdviceTest, APortInAnotherCaseIsTheSamePortAndNeverSuggested) {
+  EXPECT_TRUE(serial::SamePort("com3", "COM3"));
+  EXPECT_TRUE(serial::SamePort(R"(\\.\cnca0)", R"(\\.\CNCA0)"));
+  EXPECT_TRUE(serial::SamePort(R"(\\.\COM3)", "COM3"));
+  EXPECT_FALSE(serial::SamePort("COM3", "COM30"));
+  EXPECT_EQ(
+      shell::PortAdvice(serial::PortProblem::Absent, false,
+                        {{"com3", ""}, {R"(\\.\CNCA0)", ""}, {"COM7", ""}}, "README.txt", "COM3"),
+      "Other serial ports on this computer: \\\\.\\CNCA0, COM7. Start checkfeed with "
+      "--port \\\\.\\CNCA0 (see README.txt).");
 }
 
 // A folder whose name is not ASCII, made the working directory for the object's life.
