@@ -34,6 +34,20 @@ class Pty:
         self.path = os.ttyname(slave)
         os.close(slave)
 
+    def read_all(self, quiet=0.2):
+        """Reads what waits at the master until nothing more comes for `quiet` seconds."""
+        os.set_blocking(self.master, False)
+        data = b""
+        while select.select([self.master], [], [], quiet)[0]:
+            try:
+                chunk = os.read(self.master, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            data += chunk
+        return data
+
     def hang_up(self):
         if self.master is not None:
             os.close(self.master)

@@ -71,6 +71,9 @@ class Stopping(harness.Scene):
                     program = self.start_held_send()
                 self.stop(program, how)
                 self.assert_ends_cleanly(program, within=1.0)
+                # What the driver still held was thrown away, not sent after the stop: what waits
+                # is what the far end's own buffer had taken (4 KiB), not the line's 12 KiB more.
+                self.assertLess(len(self.pty.read_all()), 8192, "the driver's bytes went out")
                 program.close()
                 self.pty = harness.Pty()  # a fresh, empty line for the next stop
                 self.addCleanup(self.pty.close)

@@ -14,7 +14,10 @@ import harness
 
 class HeadlessRun(harness.Scene):
     def test_a_run_through_a_rotation_the_pause_and_back(self):
-        sent = {n: self.write_check(n, f"check {n}\r\n".encode() + bytes(range(256)) * n)
+        # check5.txt is 100 KiB, every byte value: many writes of a driver's queue each, every
+        # one from where the last ended.
+        sent = {n: self.write_check(n, f"check {n}\r\n".encode()
+                                    + bytes(range(256)) * (400 if n == 5 else n))
                 for n in (1, 2, 4, 5, 6)}
         arrivals = harness.Arrivals(self.pty)
         opens = self.watch_opens()
