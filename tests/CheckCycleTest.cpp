@@ -313,19 +313,20 @@ TEST_F(HeldLineTest, AStuckQueueIsSaidOnceWithTheTrueCountThenLookedAtTenTimesAS
   serial::HeldLine held = Watch(30ms);
   held.Begin("check1.txt", 500);
   held.Handed(500);
-  // The driver keeps 200 of the 500 bytes; the stop comes after five looks past the notice.
+  // The driver keeps 5 of the 500 bytes, which the line would send in 5 ms; the stop comes after
+  // five looks past the notice.
   std::size_t afterNotice = 0;
   const auto look = Looks([&] {
     if (held.Held() && ++afterNotice == 5) {
       stop_.Raise();
     }
-    return std::size_t{200};
+    return std::size_t{5};
   });
   EXPECT_EQ(serial::WaitForQueue(look, os::WakeHandle(), 960, stop_.Handle(), held),
             serial::Drained::Cancelled);
   ASSERT_EQ(told_.size(), 1U);
   EXPECT_EQ(told_[0],
-            "Port \"COM1\" has taken no bytes for 30 ms: check1.txt, 300 of 500 bytes sent. Check "
+            "Port \"COM1\" has taken no bytes for 30 ms: check1.txt, 495 of 500 bytes sent. Check "
             "the device and its cable, or start checkfeed with --flow none.");
   // Once said, a look every 100 ms and no more often, however few bytes are stuck.
   const auto firstAfter = looks_.end() - 5;
