@@ -96,8 +96,8 @@ void CheckCycle::TimerTimer() {
   lastTick_.took = std::chrono::steady_clock::now() - start;
   lastTick_.written = result.written;
   lastTick_.held = port->Held().Notice();
-  if (result.error != 0) {
-    const std::string reason = os::ErrorText(result.error);
+  if (result.Failed()) {
+    const std::string reason = serial::Reason(result.error, result.reason);
     const std::string summary = "Cannot send to port " + os::Quoted(device) + ": " + reason;
     const serial::WriteFailure failure = link_.WriteFailed(result);
     if (failure.lost) {

@@ -18,7 +18,7 @@ linux="$demo pkg-config qt6-base-dev qt6-qpa-plugins libxcb1-dev libx11-dev
 windows="cmake ninja-build g++ python3 util-linux mount libx11-dev xvfb openbox
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix googletest
-  wine wine64 wine32:i386 unzip"
+  wine wine64 wine32:i386 unzip ser2net"
 # Debian's cross toolchains, and the target's libraries beside this machine's own (multiarch):
 # the C and C++ runtimes the programs run with under QEMU, and Qt and xcb for the window module.
 arm="cmake ninja-build g++ python3 util-linux mount googletest dpkg-dev lintian

@@ -32,6 +32,8 @@ std::string WhyHeld(const LineStatus& status, bool ctsRtsFlow) {
       return "the device sent XOFF and no XON since";
     case Hold::DsrLow:
       return "the device holds DSR low";
+    case Hold::Suspended:
+      return "the server asked to wait (FLOWCONTROL-SUSPEND)";
     case Hold::Unknown:
       break;
   }
@@ -139,7 +141,7 @@ Drained WaitForQueue(const std::function<LineStatus()>& look, os::WakeHandle don
   const std::array<os::WakeHandle, 2> handles{cancel, done};
   for (;;) {
     const LineStatus status = look();
-    if (status.error != 0) {
+    if (status.Failed()) {
       return Drained::Failed;
     }
     if (status.queued) {

@@ -18,14 +18,17 @@
 namespace serial {
 
 // What the system says holds a port's output.
-enum class Hold { Unknown, CtsLow, DsrLow, Xoff };
+enum class Hold { Unknown, CtsLow, DsrLow, Xoff, Suspended };
 
 // A look at the line during a send.
 struct LineStatus {
   std::optional<std::size_t> queued;  // bytes written that the driver has not sent yet, if it tells
   int error = 0;                      // why the port could not be asked (it went away), or 0
+  std::string reason;                 // that, in words where no number says it
   std::optional<bool> cts;            // the CTS line, where the system reads the modem lines
   Hold hold = Hold::Unknown;          // what the driver itself says holds its output
+
+  bool Failed() const { return error != 0 || !reason.empty(); }
 };
 
 class HeldLine {

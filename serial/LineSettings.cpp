@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "os/Error.h"
+#include "serial/PortOptions.h"
+
 namespace serial {
 
 unsigned BytesPerSecond(const LineSettings& settings) {
@@ -30,6 +33,10 @@ std::string Mismatch::Text() const {
     text += (text.empty() ? "" : ", ") + item;
   }
   return text;
+}
+
+std::string Reason(int error, const std::string& reason) {
+  return reason.empty() ? os::ErrorText(error) : reason;
 }
 
 }  // namespace serial

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "os/Error.h"
 #include "os/Wait.h"
@@ -50,6 +51,11 @@ class NativePort {
 
   // Drops what the device sent and nobody read.
   virtual void DiscardInput() = 0;
+
+  // Appends what the device sent since the last call to `into`, read without waiting: for a port
+  // that reads (one on the network, or --capture), what it announced on the input handle given at
+  // open. False when the port went away meanwhile, why in `result`.
+  virtual bool ReadInput(std::vector<std::byte>& into, ReadResult& result) = 0;
 };
 
 struct OpenedPort {
@@ -57,10 +63,15 @@ struct OpenedPort {
   os::Outcome failure;               // why not, e.g. "No such file or directory"
   std::string mismatch;              // which settings it did not take, or ""
   PortProblem problem = PortProblem::None;
+  std::string note;  // what --verbose says of the opening, or ""
 
   // A port that could not be had, for `problem`, and why.
   static OpenedPort Refused(PortProblem problem, os::Outcome failure) {
-    return {.port = nullptr, .failure = std::move(failure), .mismatch = {}, .problem = problem};
+    return {.port = nullptr,
+            .failure = std::move(failure),
+            .mismatch = {},
+            .problem = problem,
+            .note = {}};
   }
 };
 
@@ -70,7 +81,12 @@ struct OpenedPort {
 extern std::string LockDirectory;
 
 // Takes the device `options` name for this program alone, opens it and gives it the options'
-// line. `cancel` ends a write under way when it becomes ready.
-OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel);
+// line. `cancel` ends a write under way when it becomes ready; what the device sends is announced
+// on `input` (os/Input.h) when the port reads it.
+OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel, os::WakeHandle input);
+
+// The port `options` name, on this computer (OpenNativePort) or on the network
+// (serial/NetworkPort.h).
+OpenedPort OpenPort(const PortOptions& options, os::WakeHandle cancel, os::WakeHandle input);
 
 }  // namespace serial

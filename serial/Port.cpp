@@ -14,9 +14,9 @@ Port::Port(std::string device, std::unique_ptr<NativePort> native, os::WakeHandl
       cancel_(cancel),
       pacing_(options.pacing),
       bytesPerSecond_(std::max(1U, BytesPerSecond(options.line))),
-      // We read nothing, so what the device sends piles up unread; with XON/XOFF a full input
+      // Unless it is captured, what the device sends piles up unread; with XON/XOFF a full input
       // queue could keep its XON from being seen, and output would stay held for ever.
-      discardInput_(options.line.xonXoffOutput),
+      discardInput_(options.line.xonXoffOutput && !options.capture),
       held_(
           device_, HeldAfter(options.heldAfter, native_->Step(), bytesPerSecond_),
           options.line.ctsRtsFlow, options.line.xonXoffOutput,
@@ -64,10 +64,14 @@ WriteResult Port::Write(std::span<const std::byte> bytes, const std::string& wha
       }
     }
   }
-  if (result.cancelled || result.error != 0) {
+  if (result.cancelled || result.Failed()) {
     native_->DiscardOutput();
   }
   return result;
+}
+
+bool Port::ReadInput(std::vector<std::byte>& into, ReadResult& result) {
+  return native_->ReadInput(into, result);
 }
 
 bool Port::Send(std::span<const std::byte> piece, WriteResult& result) {
@@ -84,6 +88,7 @@ bool Port::Drain(WriteResult& result) {
     case Drained::Failed:
       // A port that cannot tell its queue any more has gone.
       result.error = last.error;
+      result.reason = last.reason;
       result.gone = true;
       return false;
     case Drained::Empty:

@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "os/Wait.h"
 #include "serial/HeldLine.h"
@@ -38,6 +39,10 @@ class Port {
 
   // Whether the last write was held at some point, and what was said of it.
   const HeldLine& Held() const { return held_; }
+
+  // Appends what the device sent since the last look to `into`, read without waiting. False when
+  // the port went away meanwhile, why in `result`.
+  bool ReadInput(std::vector<std::byte>& into, ReadResult& result);
 
  private:
   // Hands `piece` to the driver and waits until it is on the wire; false when it stopped early.

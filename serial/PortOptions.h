@@ -18,6 +18,7 @@ enum class PortProblem {
   Busy,       // another program holds it
   Denied,     // this user may not use it
   NotSerial,  // the name is something else
+  Network,    // a port on the network that cannot be reached
   Other,
 };
 
@@ -32,13 +33,30 @@ struct PortOptions {
   bool reconnect = false;
   // A send in which nothing moves for this long is said to be held (see serial/HeldLine.h).
   std::chrono::milliseconds heldAfter{2000};
+  // What the device sends is read and kept (--capture). Without it a port of this computer reads
+  // nothing.
+  bool capture = false;
 };
 
 struct WriteResult {
   std::size_t written = 0;  // bytes handed to the device
   int error = 0;            // the system's number for the failure that ended the write, 0 if none
+  std::string reason;       // that failure in words where no number says it, or ""
   bool gone = false;        // that failure means the device itself went away (unplugged, hung up)
   bool cancelled = false;   // stopped because the cancel handle became ready
+
+  bool Failed() const { return error != 0 || !reason.empty(); }
 };
+
+// What became of a look at what the device sent.
+struct ReadResult {
+  int error = 0;       // the system's number for the failure that ended the port, 0 if none
+  std::string reason;  // that failure in words where no number says it, or ""
+  bool gone = false;   // the port went away (a connection the server closed, a hang-up)
+  std::string notice;  // something the port says once ("the server sent what is not telnet")
+};
+
+// Why a write or a read failed, in words: "the server closed the connection", or the system's.
+std::string Reason(int error, const std::string& reason);
 
 }  // namespace serial

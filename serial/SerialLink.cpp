@@ -9,8 +9,9 @@ namespace serial {
 SerialLink::SerialLink(Opener opener) : opener_(std::move(opener)) {}
 
 os::Outcome SerialLink::OpenOnce(std::string& mismatch) {
-  OpenedPort opened = opener_(wanted_, cancel_);
+  OpenedPort opened = opener_(wanted_, cancel_, input_.Handle());
   problem_ = opened.problem;
+  note_ = opened.note;
   if (!opened.port) {
     return os::Outcome::Failed(
         "Cannot open port " + os::Quoted(wanted_.device) + ": " + opened.failure.Why(),
@@ -46,22 +47,50 @@ WriteFailure SerialLink::WriteFailed(const WriteResult& result) {
   if (!result.gone || !portHandle_) {
     return {};
   }
-  const std::string device = portHandle_->Device();
-  if (wanted_.reconnect) {
-    // Let go of it at once, every lock with it, so nothing (the replugged device under a new
-    // name, another program) is kept from it while it is away.
-    Close();
-    away_ = true;
-    return {.lost = true,
-            .text = "Port " + os::Quoted(device) + " lost: " + os::ErrorText(result.error) +
-                    "; reopening when it comes back"};
+  if (WriteFailure lost = Gone(Reason(result.error, result.reason)); lost.lost) {
+    return lost;
   }
-  if (hintGiven_) {
+  if (std::exchange(hintGiven_, true)) {
     return {};
   }
-  hintGiven_ = true;
   return {.lost = false,
           .text = "; the device went away: --reconnect would reopen it when it comes back"};
+}
+
+WriteFailure SerialLink::Gone(const std::string& reason) {
+  if (!wanted_.reconnect) {
+    return {};
+  }
+  const std::string device = portHandle_->Device();
+  // Let go of it at once, every lock with it, so nothing (the replugged device under a new name,
+  // another program) is kept from it while it is away.
+  Close();
+  away_ = true;
+  return {
+      .lost = true,
+      .text = "Port " + os::Quoted(device) + " lost: " + reason + "; reopening when it comes back"};
+}
+
+Heard SerialLink::TakeInput(std::vector<std::byte>& bytes) {
+  if (!portHandle_) {
+    return {};
+  }
+  const std::string device = portHandle_->Device();
+  ReadResult result;
+  const bool alive = portHandle_->ReadInput(bytes, result);
+  Heard heard;
+  if (!result.notice.empty()) {
+    heard.notice = "Port " + os::Quoted(device) + ": " + result.notice;
+  }
+  if (!alive) {
+    const std::string reason = Reason(result.error, result.reason);
+    const WriteFailure lost = Gone(reason);
+    hintGiven_ = true;  // said here: the next send's failure need not say it again
+    heard.lost = lost.lost ? lost.text
+                           : "Port " + os::Quoted(device) + " lost: " + reason +
+                                 "; --reconnect would reopen it when it comes back";
+  }
+  return heard;
 }
 
 std::string SerialLink::Reopen() {

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "os/Error.h"
+#include "os/Input.h"
 #include "serial/NativePort.h"
 #include "serial/Port.h"
 
@@ -28,12 +29,21 @@ struct WriteFailure {
   std::string text;   // lost: the whole message; otherwise what to add to it, maybe ""
 };
 
+// What the port said between two looks: a notice to tell once, or "", and, when it went away,
+// the whole message about it, or "".
+struct Heard {
+  std::string notice;
+  std::string lost;
+};
+
 class SerialLink {
  public:
-  // How a port is opened: the system's own (OpenNativePort), or a test's stand-in.
-  using Opener = std::function<OpenedPort(const PortOptions& options, os::WakeHandle cancel)>;
+  // How a port is opened: the system's own or one on the network (OpenPort), or a test's
+  // stand-in.
+  using Opener = std::function<OpenedPort(const PortOptions& options, os::WakeHandle cancel,
+                                          os::WakeHandle input)>;
 
-  explicit SerialLink(Opener opener = OpenNativePort);
+  explicit SerialLink(Opener opener = OpenPort);
   SerialLink(const SerialLink&) = delete;
   SerialLink& operator=(const SerialLink&) = delete;
   ~SerialLink() { Close(); }
@@ -59,6 +69,17 @@ class SerialLink {
   // "Port "..." is back" when it opened, otherwise "". Without reconnect it does nothing.
   [[nodiscard]] std::string Reopen();
 
+  // Ready when the open port has said something (a port on the network always reads; one of this
+  // computer only with --capture): then TakeInput. The same handle whatever port is open.
+  os::WakeHandle Input() const { return input_.Handle(); }
+
+  // Appends what the device sent since the last look to `bytes`, and says what became of the
+  // port meanwhile: with reconnect, one that went away is closed at once, as after a write.
+  Heard TakeInput(std::vector<std::byte>& bytes);
+
+  // What --verbose says of the last opening ("the server did not acknowledge DTR..."), or "".
+  const std::string& OpenNote() const { return note_; }
+
   // Closes the port if one is open; PortHandle() becomes null. Closing twice closes once.
   void Close() { portHandle_.reset(); }
 
@@ -74,9 +95,13 @@ class SerialLink {
  private:
   // Opens the port into portHandle_; when it worked, `mismatch` says which settings did not take.
   os::Outcome OpenOnce(std::string& mismatch);
+  // The port went away, for `reason`: with reconnect it is closed at once.
+  WriteFailure Gone(const std::string& reason);
 
   Opener opener_;
+  os::InputWake input_;
   std::unique_ptr<Port> portHandle_;
+  std::string note_;
   // What Open was asked for, kept for reopening.
   PortOptions wanted_;
   os::WakeHandle cancel_;

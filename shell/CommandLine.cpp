@@ -162,7 +162,12 @@ Option OnOff(std::string name, std::string help, bool serial::LineSettings::*lin
 
 std::vector<Option> MakeTable() {
   std::vector<Option> table;
-  table.push_back(Text("--port", "DEVICE", PortHelp(), serial::PortDeviceAccepts(), nullptr));
+  table.push_back(Text("--port", "DEVICE",
+                       PortHelp() +
+                           " A port on the network: rfc2217://HOST:PORT (a device server or "
+                           "ser2net; the line options set its line) or socket://HOST:PORT (raw "
+                           "TCP: the bytes alone).",
+                       serial::PortDeviceAccepts(), nullptr));
   // The port the program is made for; PortHelp says what it stands for here. A value that names
   // no port is refused.
   table.back().describe = [](const Options&) { return std::string("COM1"); };
@@ -200,7 +205,7 @@ std::vector<Option> MakeTable() {
   table.push_back(Act("--help", "-h", "show this help and exit.", Action::Help));
   table.push_back(Act("--version", "", "show the version and exit.", Action::Version));
 
-  // The line options: the rest of the table.
+  // The line options: the rest of the table, the first five settings of the line.
   const std::size_t lineOptions = table.size();
 
   table.push_back(Number(
@@ -280,6 +285,7 @@ std::vector<Option> MakeTable() {
       Milliseconds("--pause", "how long the tick after check6.txt waits.", 0, &Options::pause));
   for (std::size_t i = lineOptions; i < table.size(); ++i) {
     table[i].section = Section::Line;
+    table[i].lineSetting = i < lineOptions + 5;
   }
   return table;
 }
@@ -349,6 +355,15 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments) {
   for (const Option& option : OptionTable()) {
     if (option.unless && std::find(given.begin(), given.end(), &option) == given.end()) {
       option.unless(options);
+    }
+  }
+  // A raw port on the network carries bytes, and nothing of the line they go out on.
+  if (const auto address = serial::NetworkPortOf(options.port.device);
+      address && !address->rfc2217) {
+    for (const Option* option : given) {
+      if (option->lineSetting) {
+        return bad(option->name + " needs rfc2217://; socket:// carries bytes only");
+      }
     }
   }
   return line;

@@ -54,6 +54,8 @@ struct Option {
   // For --help, --version and --list-ports: what the command line does instead of running.
   CommandLine::Action action = CommandLine::Action::Run;
   Section section = Section::Options;
+  // A setting of the line, which only RFC 2217 carries to a port on the network.
+  bool lineSetting = false;
 
   // "Default: 9600", or "" when there is none to state.
   std::string DefaultText() const;

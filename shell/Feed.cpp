@@ -52,8 +52,14 @@ void Feed::TellHeld(const std::string& line, bool held) {
 
 std::vector<BoxNotice> Feed::Show() {
   const os::Outcome opened = link_.Open(options_.port, stop_);
+  if (!link_.OpenNote().empty()) {
+    reporter_.Note(WallClock::now(),
+                   "Port " + os::Quoted(options_.port.device) + ": " + link_.OpenNote());
+  }
   if (opened.Worked()) {
-    return {};
+    std::vector<BoxNotice> notices;
+    Hear(notices);  // what the opening heard: a server that sent what is not telnet
+    return notices;
   }
   reporter_.Failure(opened.Why());
   std::string box = opened.Why();
@@ -117,7 +123,27 @@ std::vector<BoxNotice> Feed::Tick() {
       }
     }
   }
+  Hear(notices);  // what came while the tick ran
   return notices;
+}
+
+std::vector<BoxNotice> Feed::Input() {
+  std::vector<BoxNotice> notices;
+  Hear(notices);
+  return notices;
+}
+
+void Feed::Hear(std::vector<BoxNotice>& notices) {
+  std::vector<std::byte> bytes;
+  const serial::Heard heard = link_.TakeInput(bytes);
+  if (!heard.notice.empty()) {
+    reporter_.Failure(heard.notice);
+  }
+  if (!heard.lost.empty()) {
+    const std::string& device = options_.port.device;
+    Report(failures_.Failed(device, heard.lost, heard.lost, FailureLog::Clock::now()));
+    notices.push_back({.worked = false, .subject = device, .text = heard.lost});
+  }
 }
 
 void Feed::Close() {

@@ -37,8 +37,7 @@ class Feed {
   // it at once when `stop` becomes ready; a long write ends early the same way. The port is
   // opened by `opener`, and the ports are listed by `lister`: the system's own, or a test's.
   Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, Reporter& reporter,
-       serial::SerialLink::Opener opener = serial::OpenNativePort,
-       PortLister lister = serial::ListPorts);
+       serial::SerialLink::Opener opener = serial::OpenPort, PortLister lister = serial::ListPorts);
 
   // Show: opens the port. Why there is no port, or what it did not take, goes to stderr, and is
   // returned for the box with what to do about it.
@@ -48,6 +47,13 @@ class Feed {
   // failure, and the port when it is back.
   std::vector<BoxNotice> Tick();
 
+  // The port said something between ticks (its input handle, InputWake, was ready): what the
+  // device sent, a notice, or that it went away. Returns what the box shows of it.
+  std::vector<BoxNotice> Input();
+
+  // Ready when the port has something to say: the same handle whatever port is open.
+  os::WakeHandle InputWake() const { return link_.Input(); }
+
   // Close: closes the port if one is open.
   void Close();
 
@@ -55,6 +61,8 @@ class Feed {
   void Report(const std::vector<std::string>& lines);
   // A held line said during a send, or its bytes moving again: repeats counted as every failure's.
   void TellHeld(const std::string& line, bool held);
+  // Takes what the port has said since the last look, and adds what the box shows of it.
+  void Hear(std::vector<BoxNotice>& notices);
 
   const Options& options_;
   const TickTimer& timer_;

@@ -12,7 +12,7 @@ int RunHeadless(const Options& options, StopSignals& stopSignals, Reporter& repo
   Feed feed(options, timer, stopSignals.Wake(), reporter);
   feed.Show();
 
-  const std::array<os::WakeHandle, 2> handles{stopSignals.Wake(), timer.Wake()};
+  const std::array<os::WakeHandle, 3> handles{stopSignals.Wake(), timer.Wake(), feed.InputWake()};
   for (;;) {
     const auto ready = os::WaitForAny(handles);
     if (ready == 0U && stopSignals.Take()) {
@@ -20,6 +20,9 @@ int RunHeadless(const Options& options, StopSignals& stopSignals, Reporter& repo
     }
     if (ready == 1U && timer.TakeTick()) {
       feed.Tick();
+    }
+    if (ready == 2U) {
+      feed.Input();
     }
   }
   feed.Close();

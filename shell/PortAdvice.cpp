@@ -57,6 +57,10 @@ std::string PortAdvice(serial::PortProblem problem, bool reconnect,
       return reconnect ? "checkfeed takes it as soon as the program that holds it lets it go."
                        : "Close the program that holds it and start checkfeed again, or start "
                          "it with --reconnect to take the port once it is free.";
+    case serial::PortProblem::Network:
+      return "Check that the device server or ser2net runs and serves that port, and that this "
+             "computer can reach it; with --reconnect checkfeed tries again at each tick (see " +
+             docs + ").";
     case serial::PortProblem::Denied:
       return "Your user may not use it: add your user to the group the port belongs to (on "
              "Debian, dialout), then log in again.";

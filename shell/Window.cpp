@@ -85,6 +85,15 @@ const CheckfeedBox* Tick(void* context) {
   return session.Update(session.feed->Tick());
 }
 
+CheckfeedWake Input(void* context) {
+  return ToWake(Of(context).feed->InputWake());
+}
+
+const CheckfeedBox* Heard(void* context) {
+  Session& session = Of(context);
+  return session.Update(session.feed->Input());
+}
+
 void Close(void* context) {
   Of(context).feed->Close();
 }
@@ -118,6 +127,8 @@ std::optional<int> RunWindow(int& argc, char** argv, const Options& options,
                                    .take_stop = TakeStop,
                                    .show = Show,
                                    .tick = Tick,
+                                   .input = Input,
+                                   .heard = Heard,
                                    .close = Close,
                                    .dismissed = Dismissed,
                                    .fatal = Fatal};

@@ -7,8 +7,8 @@
 //
 // The module is plain C at its edge: one entry point that takes the program's hooks and returns
 // an exit code. The window owns the timer's notifier and carries the three events (show, tick,
-// close); the program behind the hooks does the work. Every hook returns normally: nothing is
-// thrown across this line.
+// close) and what the port says between ticks; the program behind the hooks does the work. Every
+// hook returns normally: nothing is thrown across this line.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -42,6 +42,11 @@ struct CheckfeedWindowHooks {
   // is not, valid until the next call), or NULL when the box stays as it is.
   const CheckfeedBox* (*show)(void* context);
   const CheckfeedBox* (*tick)(void* context);
+  // Ready when the port has something to say (what the device sent, that it went away); the same
+  // for the program's whole run. Called once, after start_timer.
+  CheckfeedWake (*input)(void* context);
+  // The port said something: the program takes it. Returns what the box shows, as `tick` does.
+  const CheckfeedBox* (*heard)(void* context);
   void (*close)(void* context);
   // The user answered the box: the next failure opens a new one.
   void (*dismissed)(void* context);
@@ -56,7 +61,7 @@ struct CheckfeedWindowHooks {
 
 // Shows the window and runs until it is closed. Returns the program's exit code, or
 // CHECKFEED_WINDOW_NO_DISPLAY. The name carries the version of this interface.
-int checkfeed_window_run_v2(int* argc, char** argv, const CheckfeedWindowHooks* hooks);
+int checkfeed_window_run_v3(int* argc, char** argv, const CheckfeedWindowHooks* hooks);
 typedef int (*CheckfeedWindowRun)(int* argc, char** argv, const CheckfeedWindowHooks* hooks);
 
 }  // extern "C"

@@ -156,4 +156,34 @@ TEST(PortNameTest, ComNamesAreReadOnceAndEachSystemMapsThemToItsPorts) {
             serial::PortDevice("COM10"));
 }
 
+TEST(PortNameTest, APortOnTheNetworkIsItsUrlAndARawOneTakesNoLineOption) {
+  const auto address = serial::NetworkPortOf("rfc2217://[::1]:2000");
+  ASSERT_TRUE(address);
+  EXPECT_TRUE(address->rfc2217);
+  EXPECT_EQ(address->host, "::1");
+  EXPECT_EQ(address->port, "2000");
+  const auto raw = serial::NetworkPortOf("socket://bench-pi.local:4001");
+  ASSERT_TRUE(raw);
+  EXPECT_FALSE(raw->rfc2217);
+  EXPECT_EQ(raw->host, "bench-pi.local");
+  for (const char* bad : {"rfc2217://host", "rfc2217://:2000", "rfc2217://host:0",
+                          "rfc2217://host:65536", "rfc2217://host:02000", "rfc2217://::1:2000",
+                          "rfc2217://host:2000/x", "telnet://host:23", "socket://a b:1"}) {
+    EXPECT_EQ(serial::PortDevice(bad), std::nullopt) << bad;
+  }
+  EXPECT_EQ(serial::PortDevice("rfc2217://192.168.1.50:2000"), "rfc2217://192.168.1.50:2000");
+
+  EXPECT_EQ(Parse({"--port", "socket://10.0.0.5:4001", "--char-delay", "5"}).action,
+            CommandLine::Action::Run);
+  for (const char* option :
+       {"--baud=19200", "--framing=7E1", "--flow=rts-cts", "--dtr=on", "--rts=on"}) {
+    const CommandLine line = Parse({"--port", "socket://10.0.0.5:4001", option});
+    EXPECT_EQ(line.action, CommandLine::Action::Bad) << option;
+    EXPECT_EQ(line.error, std::string(option).substr(0, std::string(option).find('=')) +
+                              " needs rfc2217://; socket:// carries bytes only");
+  }
+  EXPECT_EQ(Parse({"--port", "rfc2217://10.0.0.5:2000", "--baud", "19200"}).action,
+            CommandLine::Action::Run);
+}
+
 }  // namespace

@@ -89,10 +89,10 @@ class StandInPort final : public serial::NativePort {
   }
 
   serial::LineStatus Status() override {
-    return {.queued = device_.queue ? device_.queue() : std::optional<std::size_t>(0),
-            .error = 0,
-            .cts = device_.cts,
-            .hold = serial::Hold::Unknown};
+    serial::LineStatus status;
+    status.queued = device_.queue ? device_.queue() : std::optional<std::size_t>(0);
+    status.cts = device_.cts;
+    return status;
   }
 
   serial::DeviceDrain DrainDevice(std::chrono::milliseconds atMost, serial::WriteResult&) override {
@@ -108,6 +108,12 @@ class StandInPort final : public serial::NativePort {
 
   void DiscardOutput() override { ++device_.discards; }
 
+  bool ReadInput(std::vector<std::byte>& into, serial::ReadResult&) override {
+    into.insert(into.end(), device_.answer.begin(), device_.answer.end());
+    device_.answer.clear();
+    return true;
+  }
+
   void DiscardInput() override {}
 
  private:
@@ -117,7 +123,7 @@ class StandInPort final : public serial::NativePort {
 };
 
 serial::SerialLink::Opener StandInDevice::Opener() {
-  return [this](const serial::PortOptions& options, os::WakeHandle) {
+  return [this](const serial::PortOptions& options, os::WakeHandle, os::WakeHandle) {
     attempts.push_back(options);
     if (!refuse.empty()) {
       return serial::OpenedPort::Refused(refusedAs, os::Outcome::Failed(refuse));
@@ -125,7 +131,8 @@ serial::SerialLink::Opener StandInDevice::Opener() {
     return serial::OpenedPort{.port = std::make_unique<StandInPort>(*this),
                               .failure = {},
                               .mismatch = mismatch,
-                              .problem = serial::PortProblem::None};
+                              .problem = serial::PortProblem::None,
+                              .note = {}};
   };
 }
 

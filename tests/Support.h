@@ -91,6 +91,8 @@ class StandInDevice {
   os::WakeHandle deviceSends;
   // The most bytes the driver moves in one step.
   std::size_t step = 0;
+  // What the device sends, read at the next look at its input.
+  std::vector<std::byte> answer;
 
   // Every attempt to open, with the options it was given; how many ports were closed; every
   // piece written; all bytes written, in order.

@@ -38,6 +38,11 @@ TEST(WindowCoreTest, ShownOnceClosedOnceAndNoTickAfterTheClose) {
         Of(context).events += "T";
         return nullptr;
       },
+      .input = [](void*) { return CheckfeedWake{.native = 5}; },
+      .heard = [](void* context) -> const CheckfeedBox* {
+        Of(context).events += "H";
+        return nullptr;
+      },
       .close = [](void* context) { Of(context).events += "C"; },
       .dismissed = [](void* context) { Of(context).events += "D"; },
       .fatal = [](void* context, const char*) { Of(context).events += "F"; }};
@@ -46,12 +51,15 @@ TEST(WindowCoreTest, ShownOnceClosedOnceAndNoTickAfterTheClose) {
   EXPECT_EQ(core.Shown(), &recorded.box);
   EXPECT_EQ(core.Shown(), nullptr);  // a window shown again opens nothing again
   EXPECT_EQ(core.Tick(), nullptr);
+  EXPECT_EQ(core.InputWake().native, 5);
+  EXPECT_EQ(core.Heard(), nullptr);
   core.Dismissed();
   EXPECT_TRUE(core.StopRequested());
   EXPECT_TRUE(core.Closing());
   EXPECT_FALSE(core.Closing());
-  EXPECT_EQ(core.Tick(), nullptr);  // a tick that was already on its way does nothing
-  EXPECT_EQ(recorded.events, "STDsC");
+  EXPECT_EQ(core.Tick(), nullptr);   // a tick that was already on its way does nothing
+  EXPECT_EQ(core.Heard(), nullptr);  // nor does what the port said
+  EXPECT_EQ(recorded.events, "STHDsC");
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 #include "serial/NativePort.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +21,7 @@
 
 #include "os/Error.h"
 #include "os/posix/Descriptor.h"
+#include "os/posix/Input.h"
 #include "os/posix/Interrupt.h"
 #include "serial/posix/LockFile.h"
 #include "serial/posix/Speed.h"
@@ -149,8 +152,11 @@ std::size_t DriverStep(const std::string& device) {
 
 class PosixPort final : public NativePort {
  public:
-  PosixPort(os::Descriptor fd, LockFile lock, os::WakeHandle cancel, std::size_t step)
-      : fd_(std::move(fd)), lock_(std::move(lock)), cancel_(cancel), step_(step) {}
+  PosixPort(os::Descriptor fd, LockFile lock, os::WakeHandle cancel, std::size_t step,
+            os::WakeHandle input)
+      : fd_(std::move(fd)), lock_(std::move(lock)), cancel_(cancel), step_(step), input_(input) {
+    overruns_ = Overruns();
+  }
 
   ~PosixPort() override {
     ::ioctl(fd_.Get(), TIOCNXCL);
@@ -225,6 +231,37 @@ class PosixPort final : public NativePort {
 
   void DiscardInput() override { ::tcflush(fd_.Get(), TCIFLUSH); }
 
+  bool ReadInput(std::vector<std::byte>& into, ReadResult& result) override {
+    if (!input_ || ended_) {
+      return !ended_;  // it reads nothing, or has gone
+    }
+    // What the driver itself lost (its FIFO or buffer overran before it was read) is told.
+    if (const std::optional<long long> overruns = Overruns();
+        overruns && overruns_ && *overruns > *overruns_) {
+      result.notice = "the driver lost " + std::to_string(*overruns - *overruns_) +
+                      " of the bytes the device sent (an overrun)";
+      overruns_ = overruns;
+    }
+    std::array<std::byte, 4096> buffer{};
+    for (;;) {
+      const ssize_t count = ::read(fd_.Get(), buffer.data(), buffer.size());
+      if (count > 0) {
+        into.insert(into.end(), buffer.begin(), buffer.begin() + count);
+      } else if (count < 0 && errno == EINTR) {
+        continue;
+      } else if (count < 0 && errno == EAGAIN) {
+        return true;
+      } else {
+        // A hang-up: nothing more will come, and the descriptor would stay readable.
+        ended_ = true;
+        os::Forget(input_, fd_.Get());
+        result.error = count < 0 ? errno : EIO;
+        result.gone = DeviceGone(result.error);
+        return false;
+      }
+    }
+  }
+
  private:
   static void Failed(int error, WriteResult& result) {
     result.error = error;
@@ -235,12 +272,25 @@ class PosixPort final : public NativePort {
   LockFile lock_;
   os::WakeHandle cancel_;
   std::size_t step_;
+  os::WakeHandle input_;  // where what the device sends is announced, when it is read at all
+  bool ended_ = false;
+  std::optional<long long> overruns_;
   bool cutShort_ = false;  // a write was cut short: what the device still holds is not wanted
+
+  // The bytes the driver has lost to overruns so far, where it counts them (a UART, many USB
+  // adapters; not a pseudo-terminal).
+  std::optional<long long> Overruns() const {
+    serial_icounter_struct counts{};
+    if (::ioctl(fd_.Get(), TIOCGICOUNT, &counts) != 0) {
+      return std::nullopt;
+    }
+    return static_cast<long long>(counts.overrun) + counts.buf_overrun;
+  }
 };
 
 }  // namespace
 
-OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
+OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel, os::WakeHandle input) {
   const std::string& device = options.device;
 
   // Lock device file. It comes before open(): every open of a tty raises DTR and RTS, even on a
@@ -274,18 +324,28 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
   SetModemLines(fd.Get(), options.line);
   std::string mismatch = Configure(fd.Get(), options);
   SetModemLines(fd.Get(), options.line);
+  // What the device sends is read only for the capture: what came before the program took the
+  // port answers nothing of its.
+  const os::WakeHandle announced = options.capture ? input : os::WakeHandle();
+  if (announced) {
+    ::tcflush(fd.Get(), TCIFLUSH);
+    if (const int error = os::Announce(announced, fd.Get()); error != 0) {
+      return OpenedPort::Refused(PortProblem::Other, os::Outcome::SystemFailed(error));
+    }
+  }
   return {.port = std::make_unique<PosixPort>(std::move(fd), std::move(lock), cancel,
-                                              DriverStep(device)),
+                                              DriverStep(device), announced),
           .failure = {},
           .mismatch = std::move(mismatch),
-          .problem = PortProblem::None};
+          .problem = PortProblem::None,
+          .note = {}};
 }
 
 std::string DefaultPort() {
   return "/dev/ttyS0";
 }
 
-std::optional<std::string> PortDevice(const std::string& value) {
+std::optional<std::string> LocalPortDevice(const std::string& value) {
   if (const auto number = ComNumber(value)) {
     return "/dev/ttyS" + std::to_string(*number - 1);
   }
@@ -295,7 +355,7 @@ std::optional<std::string> PortDevice(const std::string& value) {
   return std::nullopt;
 }
 
-const char* PortDeviceAccepts() {
+const char* LocalPortsAccepted() {
   return "a path such as /dev/ttyUSB0, or COMn (n from 1)";
 }
 

@@ -151,12 +151,14 @@ class WindowsPort final : public NativePort {
     DWORD errors = 0;
     if (!ClearCommError(Port(), &errors, &status)) {
       // A port that cannot tell its queue any more has gone.
-      return {.queued = std::nullopt,
-              .error = static_cast<int>(GetLastError()),
-              .cts = std::nullopt,
-              .hold = Hold::Unknown};
+      LineStatus gone;
+      gone.error = static_cast<int>(GetLastError());
+      return gone;
     }
-    return {.queued = status.cbOutQue, .error = 0, .cts = std::nullopt, .hold = HoldOf(status)};
+    LineStatus told;
+    told.queued = status.cbOutQue;
+    told.hold = HoldOf(status);
+    return told;
   }
 
   // Windows counts in cbOutQue what the driver has not sent; FlushFileBuffers, which would wait
@@ -170,6 +172,8 @@ class WindowsPort final : public NativePort {
   void DiscardOutput() override { PurgeComm(Port(), PURGE_TXABORT | PURGE_TXCLEAR); }
 
   void DiscardInput() override { PurgeComm(Port(), PURGE_RXCLEAR); }
+
+  bool ReadInput(std::vector<std::byte>&, ReadResult&) override { return true; }
 
  private:
   static void Lost(int error, WriteResult& result) {
@@ -188,7 +192,8 @@ class WindowsPort final : public NativePort {
 
 }  // namespace
 
-OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
+OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel,
+                          [[maybe_unused]] os::WakeHandle input) {
   HANDLE port = CreateFileW(DevicePath(options.device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
@@ -246,14 +251,15 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel) {
                                                 options.line),
           .failure = {},
           .mismatch = mismatch.Text(),
-          .problem = PortProblem::None};
+          .problem = PortProblem::None,
+          .note = {}};
 }
 
 std::string DefaultPort() {
   return "COM1";
 }
 
-std::optional<std::string> PortDevice(const std::string& value) {
+std::optional<std::string> LocalPortDevice(const std::string& value) {
   const bool prefixed = value.starts_with(kDevicePrefix);
   const std::string name = prefixed ? value.substr(4) : value;
   if (const auto number = ComNumber(name); number && *number <= 256) {
@@ -276,7 +282,7 @@ bool SamePort(const std::string& a, const std::string& b) {
                               static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
 }
 
-const char* PortDeviceAccepts() {
+const char* LocalPortsAccepted() {
   return R"(COMn (n from 1 to 256), or a device such as \\.\CNCA0)";
 }
 

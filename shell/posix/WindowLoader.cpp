@@ -124,9 +124,9 @@ CheckfeedWindowRun LoadWindow(std::string& why) {
     why = ::dlerror();
     return nullptr;
   }
-  const auto run = reinterpret_cast<CheckfeedWindowRun>(::dlsym(handle, "checkfeed_window_run_v2"));
+  const auto run = reinterpret_cast<CheckfeedWindowRun>(::dlsym(handle, "checkfeed_window_run_v3"));
   if (run == nullptr) {
-    why = module.string() + " has no checkfeed_window_run_v2";
+    why = module.string() + " has no checkfeed_window_run_v3";
   }
   return run;
 }

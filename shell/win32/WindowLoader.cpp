@@ -17,7 +17,7 @@ bool DisplayWanted() {
 }
 
 CheckfeedWindowRun LoadWindow(std::string& /*why*/) {
-  return checkfeed_window_run_v2;
+  return checkfeed_window_run_v3;
 }
 
 }  // namespace shell

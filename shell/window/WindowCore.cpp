@@ -27,6 +27,10 @@ const CheckfeedBox* WindowCore::Tick() {
   return closed_ ? nullptr : hooks_.tick(hooks_.context);
 }
 
+const CheckfeedBox* WindowCore::Heard() {
+  return closed_ ? nullptr : hooks_.heard(hooks_.context);
+}
+
 bool WindowCore::StopRequested() {
   return hooks_.take_stop(hooks_.context) != 0;
 }

@@ -37,6 +37,12 @@ class WindowCore {
   // A tick is due (TimerTimer): one step of the program. Returns what the box shows now, or null.
   const CheckfeedBox* Tick();
 
+  // What is ready when the port has something to say; asked once, after StartTimer.
+  CheckfeedWake InputWake() const { return hooks_.input(hooks_.context); }
+
+  // The port said something: the program takes it. Returns what the box shows now, or null.
+  const CheckfeedBox* Heard();
+
   // A stop request is pending: takes it, and returns true when the window is to close.
   bool StopRequested();
 

@@ -9,6 +9,7 @@ import subprocess
 import tempfile
 
 import harness
+import network
 
 
 class WindowRun(harness.Scene):
@@ -171,6 +172,27 @@ class WindowRun(harness.Scene):
                     lambda: not display.find("checkfeed: 1 failure"), 5))
                 display.close_window(display.find("Form1")[0])
                 self.assert_ends_cleanly(program)
+        # A port on the network that refuses the connection: told at the show, with what to check.
+        number = network.free_port()
+        port = f"rfc2217://127.0.0.1:{number}"
+        program = self.start("--port", port, env=display.env)
+        self.assertEqual(len(display.wait_for("Form1", timeout=10 + self.target.startup)), 1)
+        box = display.wait_for("checkfeed: 1 failure", timeout=5)
+        self.assertEqual(len(box), 1)
+        said = program.stderr.texts()[:1]
+        self.assertTrue(said and said[0].startswith(
+            f'checkfeed: Cannot open port "{port}": cannot connect to 127.0.0.1 port {number}: '),
+            said)
+        text = display.box_text(self.target, "checkfeed: 1 failure")
+        if text is not None:
+            self.assertEqual(text, said[0][len("checkfeed: "):] + ". Check that the device server "
+                             "or ser2net runs and serves that port, and that this computer can "
+                             "reach it; with --reconnect checkfeed tries again at each tick (see "
+                             "README.txt).\n")
+        display.close_window(box[0])
+        self.assertTrue(harness.wait_until(lambda: not display.find("checkfeed: 1 failure"), 5))
+        display.close_window(display.find("Form1")[0])
+        self.assert_ends_cleanly(program)
 
     def test_with_reconnect_a_port_that_comes_back_is_shown_as_back(self):
         display = self.desktop(window_manager=False)

@@ -18,6 +18,7 @@ TForm1::TForm1(const CheckfeedWindowHooks& hooks, QWidget* owner)
       core_(hooks),
       Timer(Descriptor(core_.StartTimer()), QSocketNotifier::Read),
       stopNotifier_(Descriptor(core_.StopWake()), QSocketNotifier::Read),
+      inputNotifier_(Descriptor(core_.InputWake()), QSocketNotifier::Read),
       failures_(this, [this] { core_.Dismissed(); }) {
   setWindowTitle(QString::fromUtf8(window::kTitle));
   // Without a window manager there is no frame: outer and client are the same. Under one, the
@@ -27,6 +28,13 @@ TForm1::TForm1(const CheckfeedWindowHooks& hooks, QWidget* owner)
 
   connect(&Timer, &QSocketNotifier::activated, this, &TForm1::TimerTimer);
   connect(&stopNotifier_, &QSocketNotifier::activated, this, &TForm1::StopRequested);
+  connect(&inputNotifier_, &QSocketNotifier::activated, this, &TForm1::Heard);
+}
+
+void TForm1::Heard() {
+  if (const CheckfeedBox* box = core_.Heard(); box != nullptr) {
+    failures_.Show(*box);
+  }
 }
 
 void TForm1::FormShow() {

@@ -38,9 +38,11 @@ class TForm1 final : public QWidget {
 
  private:
   void StopRequested();
+  void Heard();
   void KeepOuterGeometry();
 
   QSocketNotifier stopNotifier_;
+  QSocketNotifier inputNotifier_;
   window::FailureBox failures_;
   QSize frameMargins_{0, 0};
 };

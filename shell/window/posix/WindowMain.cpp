@@ -10,7 +10,7 @@
 #include "shell/window/posix/Display.h"
 #include "shell/window/posix/Unit1.h"
 
-extern "C" __attribute__((visibility("default"))) int checkfeed_window_run_v2(
+extern "C" __attribute__((visibility("default"))) int checkfeed_window_run_v3(
     int* argc, char** argv, const CheckfeedWindowHooks* hooks) {
   // QApplication aborts the process when it cannot open its display, so ask first.
   if (!window::DisplayAvailable()) {

@@ -11,6 +11,7 @@ namespace {
 constexpr const wchar_t* kClass = L"TForm1";
 constexpr UINT kTick = WM_APP + 1;
 constexpr UINT kStop = WM_APP + 2;
+constexpr UINT kInput = WM_APP + 3;
 
 HANDLE ToHandle(CheckfeedWake wake) {
   return reinterpret_cast<HANDLE>(wake.native);
@@ -48,7 +49,7 @@ TForm1::TForm1(const CheckfeedWindowHooks& hooks, HWND window)
     : core_(hooks), window_(window), failures_(window, [this] { core_.Dismissed(); }) {}
 
 TForm1::~TForm1() {
-  for (HANDLE wait : {timerWait_, stopWait_}) {
+  for (HANDLE wait : {timerWait_, stopWait_, inputWait_}) {
     if (wait != nullptr) {
       UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);  // and any callback under way
     }
@@ -68,6 +69,23 @@ void TForm1::StartTimer() {
                                    WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
     throw std::runtime_error("Cannot wait for the timer");
   }
+  input_ = ToHandle(core_.InputWake());
+  WaitForInput();
+}
+
+void TForm1::WaitForInput() {
+  if (inputWait_ != nullptr) {
+    UnregisterWaitEx(inputWait_, INVALID_HANDLE_VALUE);
+    inputWait_ = nullptr;
+  }
+  if (!RegisterWaitForSingleObject(&inputWait_, input_, OnInput, this, INFINITE,
+                                   WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
+    throw std::runtime_error("Cannot wait for the port");
+  }
+}
+
+void CALLBACK TForm1::OnInput(void* context, BOOLEAN /*timedOut*/) {
+  PostMessageW(static_cast<TForm1*>(context)->window_, kInput, 0, 0);
 }
 
 // At most one tick message waits at a time: however many ticks fell due while the window was
@@ -123,6 +141,12 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case kTick:
       TimerTimer();
+      return 0;
+    case kInput:
+      if (const CheckfeedBox* box = core_.Heard(); box != nullptr) {
+        failures_.Show(*box);
+      }
+      WaitForInput();
       return 0;
     case kStop:
       // A stop request closes the window even with the box open, as Ctrl+C would.

@@ -42,6 +42,9 @@ class TForm1 {
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static void CALLBACK OnTimer(void* context, BOOLEAN timedOut);
   static void CALLBACK OnStop(void* context, BOOLEAN timedOut);
+  static void CALLBACK OnInput(void* context, BOOLEAN timedOut);
+  // Waits once for the port's input: it stays ready until the program has taken it.
+  void WaitForInput();
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
   window::WindowCore core_;
@@ -51,6 +54,8 @@ class TForm1 {
   // while Windows runs a loop of its own (the window moved or resized).
   HANDLE timerWait_ = nullptr;
   HANDLE stopWait_ = nullptr;
+  HANDLE input_ = nullptr;
+  HANDLE inputWait_ = nullptr;
   LONG tickPosted_ = 0;  // a tick message is on its way: one at a time, never a burst
 };
 

@@ -12,7 +12,7 @@
 #include "shell/window/WindowCore.h"
 #include "shell/window/win32/Unit1.h"
 
-extern "C" int checkfeed_window_run_v2(int* /*argc*/, char** /*argv*/,
+extern "C" int checkfeed_window_run_v3(int* /*argc*/, char** /*argv*/,
                                        const CheckfeedWindowHooks* hooks) {
   std::unique_ptr<TForm1> form(TForm1::Create(*hooks));
   if (!form) {

@@ -1,0 +1,385 @@
+#include "serial/NetworkPort.h"
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "os/Socket.h"
+#include "serial/Rfc2217.h"
+
+namespace serial {
+namespace {
+
+using namespace std::chrono_literals;
+using rfc2217::Setting;
+
+constexpr auto kConnectWithin = 3s;
+constexpr auto kAcknowledgedWithin = 3s;
+// DTR, RTS and the purge, which many servers never acknowledge, are waited for this much longer.
+constexpr auto kMoreAcknowledgements = 250ms;
+// A server that refuses a second client (ser2net) says so and closes the connection at once.
+constexpr auto kRefusedWithin = 250ms;
+// What the device sent meanwhile is kept for the capture up to this much.
+constexpr std::size_t kKeptAtMost = 1 << 20;
+// The device's bytes go out this many at a time, so that a held send's count moves as they do.
+constexpr std::size_t kPiece = 1024;
+
+const std::string kClosed = "the server closed the connection";
+
+class NetworkPort final : public NativePort {
+ public:
+  NetworkPort(std::unique_ptr<os::Socket> socket, bool rfc2217, os::WakeHandle cancel)
+      : socket_(std::move(socket)), rfc2217_(rfc2217), cancel_(cancel) {}
+
+  // RFC 2217: offers the options and sends the line, then waits for the server to acknowledge
+  // it. `mismatch`: what it took otherwise; `note`: what it did not acknowledge that many servers
+  // never do.
+  os::Outcome Negotiate(const LineSettings& line, std::string& mismatch, std::string& note) {
+    WriteResult sent;
+    if (!SendAll(client_.Start(line), sent, nullptr)) {
+      return Ended(sent);
+    }
+    const std::array<Setting, 5> essential{Setting::BaudRate, Setting::DataSize, Setting::Parity,
+                                           Setting::StopSize, Setting::FlowControl};
+    const auto missing = [this](std::span<const Setting> settings) {
+      std::vector<Setting> left;
+      std::copy_if(settings.begin(), settings.end(), std::back_inserter(left),
+                   [this](Setting setting) { return !client_.Acknowledged(setting); });
+      return left;
+    };
+    switch (ReadUntil([&] { return !client_.Refusal().empty() || missing(essential).empty(); },
+                      os::Clock::now() + kAcknowledgedWithin)) {
+      case Until::Stopped:
+        return os::Outcome::Failed("stopped");
+      case Until::Ended:
+        return Ended(failure_);
+      case Until::Done:
+      case Until::Time:
+        break;
+    }
+    if (!client_.Refusal().empty()) {
+      problem_ = PortProblem::NotSerial;
+      return os::Outcome::Failed("the server refused: " + client_.Refusal());
+    }
+    if (const std::vector<Setting> left = missing(essential); !left.empty()) {
+      return os::Outcome::Failed("the server did not acknowledge the line settings within " +
+                                 std::to_string(std::chrono::seconds(kAcknowledgedWithin).count()) +
+                                 " s (" + Names(left) + ")");
+    }
+    std::vector<Setting> optional{Setting::Dtr, Setting::Purge};
+    if (!line.ctsRtsFlow) {
+      optional.push_back(Setting::Rts);
+    }
+    ReadUntil([&] { return missing(optional).empty(); }, os::Clock::now() + kMoreAcknowledgements);
+    if (const std::vector<Setting> left = missing(optional); !left.empty()) {
+      note = "the server did not acknowledge " + Names(left) +
+             " (many never do): they are as it keeps them";
+    }
+    mismatch = client_.Mismatch(line);
+    return {};
+  }
+
+  // Raw TCP: a server that refuses a second client says so and closes at once.
+  os::Outcome Settle() {
+    if (ReadUntil([] { return false; }, os::Clock::now() + kRefusedWithin) == Until::Ended) {
+      return Ended(failure_);
+    }
+    return {};
+  }
+
+  PortProblem Problem() const { return problem_; }
+
+  bool WriteAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine& held) override {
+    std::vector<std::byte> encoded;
+    for (std::size_t done = 0; done < bytes.size();) {
+      const std::span<const std::byte> piece =
+          bytes.subspan(done, std::min(kPiece, bytes.size() - done));
+      encoded.clear();
+      if (rfc2217_) {
+        rfc2217::Client::Escape(piece, encoded);
+      } else {
+        encoded.assign(piece.begin(), piece.end());
+      }
+      if (!SendAll(encoded, result, &held)) {
+        return false;
+      }
+      done += piece.size();
+      result.written += piece.size();
+      held.Handed(result.written);
+    }
+    return true;
+  }
+
+  LineStatus Status() override {
+    LineStatus status;
+    // What the server sends (flow control, the modem lines) is read at every look.
+    if (!Pump()) {
+      status.error = failure_.error;
+      status.reason = failure_.reason.empty() ? std::string(kClosed) : failure_.reason;
+      return status;
+    }
+    status.queued = socket_->Unacknowledged();
+    status.cts = client_.Cts();
+    status.hold = client_.Suspended() ? Hold::Suspended : Hold::Unknown;
+    return status;
+  }
+
+  // What the server does with the bytes is its own: they have left once it acknowledged them.
+  DeviceDrain DrainDevice(std::chrono::milliseconds, WriteResult&) override {
+    return DeviceDrain::Done;
+  }
+
+  std::size_t Step() const override { return 0; }
+
+  void DiscardOutput() override {
+    if (rfc2217_ && !failed_) {
+      const std::vector<std::byte> purge = rfc2217::Client::PurgeTransmit();
+      [[maybe_unused]] const os::Transfer sent = socket_->Send(purge);  // if it can, at once
+    }
+  }
+
+  void DiscardInput() override {
+    if (Pump()) {
+      kept_.clear();
+    }
+  }
+
+  bool ReadInput(std::vector<std::byte>& into, ReadResult& result) override {
+    const bool alive = Pump();
+    into.insert(into.end(), kept_.begin(), kept_.end());
+    kept_.clear();
+    if (client_.MalformedCount() > 0 && !malformedSaid_) {
+      malformedSaid_ = true;
+      result.notice = "the server sent what is not telnet (" + client_.Malformed() + "); ignored";
+    }
+    if (!alive) {
+      result.error = failure_.error;
+      result.reason = failure_.reason;
+      result.gone = true;
+    }
+    return alive;
+  }
+
+  void KeepInput(bool keep) { keepInput_ = keep; }
+
+ private:
+  enum class Until { Done, Time, Ended, Stopped };
+
+  // Reads what the server sends until `enough` says so, or `deadline` passes.
+  Until ReadUntil(const std::function<bool()>& enough, os::Clock::time_point deadline) {
+    const std::array<os::Waited, 2> waited{
+        {socket_->ForReading(), {.handle = cancel_, .ready = os::Waited::For::Reading}}};
+    for (;;) {
+      if (enough()) {
+        return Until::Done;
+      }
+      const auto ready = os::WaitForAny(waited, deadline);
+      if (!ready) {
+        return Until::Time;
+      }
+      if (*ready == 1) {
+        return Until::Stopped;
+      }
+      if (!Pump()) {
+        return Until::Ended;
+      }
+    }
+  }
+
+  // Sends `bytes` whole, waiting while the connection takes nothing or the server asked to wait,
+  // and reading what it sends meanwhile. False when the connection ended or a stop came.
+  bool SendAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine* held) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+      if (failed_) {
+        Lost(result);
+        return false;
+      }
+      if (!client_.Suspended()) {
+        const os::Transfer transfer = socket_->Send(bytes.subspan(sent));
+        if (transfer.error != 0) {
+          Fail(transfer.error, "");
+          continue;
+        }
+        if (transfer.count > 0) {
+          sent += transfer.count;
+          if (held != nullptr) {
+            held->Moved();
+          }
+          continue;
+        }
+      }
+      // Room, what the server says, or a stop; and a look at a held line now and then.
+      const std::array<os::Waited, 3> waited{
+          {client_.Suspended() ? os::Waited{} : socket_->ForWriting(),
+           socket_->ForReading(),
+           {.handle = cancel_, .ready = os::Waited::For::Reading}}};
+      auto until = os::Clock::now() + LookAgain;
+      if (held != nullptr) {
+        if (const auto deadline = held->Deadline()) {
+          until = std::min(until, *deadline);
+        }
+      }
+      const auto ready = os::WaitForAny(waited, until);
+      if (ready == 2U) {
+        result.cancelled = true;
+        return false;
+      }
+      if (ready != 0U && !Pump()) {
+        continue;  // failed_: said at the top
+      }
+      if (!ready && held != nullptr) {
+        held->Check([this] { return Status(); });
+      }
+    }
+    return true;
+  }
+
+  // Reads all the server has sent: telnet answered, the device's bytes kept. False once the
+  // connection has ended.
+  bool Pump() {
+    if (failed_) {
+      return false;
+    }
+    std::array<std::byte, 4096> buffer{};
+    for (;;) {
+      const os::Transfer transfer = socket_->Receive(buffer);
+      if (transfer.count == 0) {
+        if (transfer.closed || transfer.error != 0) {
+          Fail(transfer.error, transfer.closed ? kClosed : "");
+          return false;
+        }
+        return true;
+      }
+      const std::span<const std::byte> got = std::span(buffer).first(transfer.count);
+      if (!rfc2217_) {
+        Keep(got);
+        continue;
+      }
+      std::vector<std::byte> data;
+      std::vector<std::byte> reply;
+      client_.Take(got, data, reply);
+      Keep(data);
+      if (!reply.empty()) {
+        // A few bytes of telnet now and then: they go at once, or not at all.
+        [[maybe_unused]] const os::Transfer answered = socket_->Send(reply);
+      }
+    }
+  }
+
+  // The device's bytes, for the capture; dropped when nobody captures them. While nobody reads
+  // them (during the opening) they are kept too, to say what a server that refuses says.
+  void Keep(std::span<const std::byte> data) {
+    if (keepInput_ || !opened_) {
+      const std::size_t room = kKeptAtMost - std::min(kKeptAtMost, kept_.size());
+      kept_.insert(kept_.end(), data.begin(),
+                   data.begin() + static_cast<std::ptrdiff_t>(std::min(room, data.size())));
+    }
+  }
+
+  void Fail(int error, const std::string& reason) {
+    failed_ = true;
+    failure_.error = error;
+    failure_.reason = reason;
+    failure_.gone = true;
+  }
+
+  void Lost(WriteResult& result) const {
+    result.error = failure_.error;
+    result.reason = failure_.reason;
+    result.gone = true;
+  }
+
+  // The opening ended with the connection: why, with what the server said before it closed.
+  os::Outcome Ended(const WriteResult& ended) {
+    std::string words;
+    for (const std::byte byte : kept_) {
+      const auto letter = std::to_integer<char>(byte);
+      if (letter == '\r' || letter == '\n') {
+        if (!words.empty()) {
+          break;
+        }
+      } else if (letter >= ' ' && letter <= '~' && words.size() < 120) {
+        words += letter;
+      }
+    }
+    if (!words.empty()) {
+      problem_ = PortProblem::Busy;  // the server serves one client, and has one
+    }
+    // Whether it closed or reset the connection, what it said is the reason.
+    if (!words.empty()) {
+      return os::Outcome::Failed(kClosed + ": \"" + words + "\"", ended.error);
+    }
+    return os::Outcome::Failed(Reason(ended.error, ended.reason), ended.error);
+  }
+
+  static std::string Names(const std::vector<Setting>& settings) {
+    constexpr std::array<const char*, rfc2217::kSettings> names{
+        "speed", "data size", "parity", "stop size", "flow control", "DTR", "RTS", "the purge"};
+    std::string text;
+    for (std::size_t i = 0; i < settings.size(); ++i) {
+      text += (i == 0                     ? ""
+               : i + 1 == settings.size() ? " and "
+                                          : ", ") +
+              std::string(names[static_cast<std::size_t>(settings[i])]);
+    }
+    return text;
+  }
+
+  friend OpenedPort serial::OpenNetworkPort(const NetworkAddress&, const PortOptions&,
+                                            os::WakeHandle, os::WakeHandle);
+
+  std::unique_ptr<os::Socket> socket_;
+  bool rfc2217_;
+  os::WakeHandle cancel_;
+  rfc2217::Client client_;
+  bool failed_ = false;
+  WriteResult failure_;
+  PortProblem problem_ = PortProblem::Other;
+  std::vector<std::byte> kept_;
+  bool keepInput_ = false;
+  bool opened_ = false;
+  bool malformedSaid_ = false;
+};
+
+}  // namespace
+
+OpenedPort OpenNetworkPort(const NetworkAddress& address, const PortOptions& options,
+                           os::WakeHandle cancel, os::WakeHandle input) {
+  os::Outcome failure;
+  std::unique_ptr<os::Socket> socket =
+      os::Socket::Connect(address.host, address.port, kConnectWithin, cancel, input, failure);
+  if (!socket) {
+    return OpenedPort::Refused(PortProblem::Network,
+                               os::Outcome::Failed("cannot connect to " + address.host + " port " +
+                                                       address.port + ": " + failure.Why(),
+                                                   failure.Error()));
+  }
+  auto port = std::make_unique<NetworkPort>(std::move(socket), address.rfc2217, cancel);
+  std::string mismatch;
+  std::string note;
+  const os::Outcome ready =
+      address.rfc2217 ? port->Negotiate(options.line, mismatch, note) : port->Settle();
+  if (!ready.Worked()) {
+    return OpenedPort::Refused(port->Problem(), ready);
+  }
+  port->opened_ = true;
+  port->kept_.clear();  // the opening's words: the device's bytes come from now on
+  port->KeepInput(options.capture);
+  return {.port = std::move(port),
+          .failure = {},
+          .mismatch = std::move(mismatch),
+          .problem = PortProblem::None,
+          .note = std::move(note)};
+}
+
+OpenedPort OpenPort(const PortOptions& options, os::WakeHandle cancel, os::WakeHandle input) {
+  if (const std::optional<NetworkAddress> address = NetworkPortOf(options.device)) {
+    return OpenNetworkPort(*address, options, cancel, input);
+  }
+  return OpenNativePort(options, cancel, input);
+}
+
+}  // namespace serial

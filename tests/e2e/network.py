@@ -1,0 +1,181 @@
+"""Ports on the network for the end-to-end tests: Debian's ser2net in front of a test's pty, and a
+small RFC 2217 server of the harness's own for what ser2net does not do (never acknowledging,
+refusing or changing a setting, stopping its reads, sending what is not telnet). Both listen on
+127.0.0.1 only, each on a free port, and stop with their test: ser2net before the pty behind it,
+which it would otherwise spin on."""
+
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+from line import wait_until
+
+IAC, SB, SE, WILL, WONT, DO, DONT = 255, 250, 240, 251, 252, 253, 254
+COM_PORT = 44
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def listening(port):
+    """Whether something listens on 127.0.0.1's `port` (state 0A in /proc/net/tcp)."""
+    with open("/proc/net/tcp") as table:
+        return any(fields[1] == f"0100007F:{port:04X}" and fields[3] == "0A"
+                   for fields in (line.split() for line in table.readlines()[1:]))
+
+
+class Ser2net:
+    """ser2net serving `device` on a free port: RFC 2217 (telnet) or, with `raw`, the bytes as
+    they are. Run without its default configuration, and stopped (also by its test's cleanup)
+    before the device behind it goes."""
+
+    def __init__(self, device, raw=False):
+        if shutil.which("ser2net") is None:
+            raise unittest.SkipTest("ser2net is not installed (scripts/deps.sh linux)")
+        self.port = free_port()
+        self.raw = raw
+        self.folder = tempfile.mkdtemp(prefix="checkfeed-ser2net-")
+        self.config = os.path.join(self.folder, "ser2net.yaml")
+        accepter = "tcp" if raw else "telnet(rfc2217),tcp"
+        with open(self.config, "w") as config:
+            config.write(f"connection: &feed\n"
+                         f"  accepter: {accepter},127.0.0.1,{self.port}\n"
+                         f"  connector: serialdev,{device},9600n81,local\n")
+        self.process = None
+        self.start()
+
+    def url(self):
+        return f"{'socket' if self.raw else 'rfc2217'}://127.0.0.1:{self.port}"
+
+    def start(self):
+        # -n: in the foreground; -u: no UUCP lock files; -c: this configuration alone.
+        self.process = subprocess.Popen(["ser2net", "-n", "-d", "-u", "-c", self.config],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        start_new_session=True)
+        if not wait_until(lambda: listening(self.port), 5):
+            self.stop()
+            raise AssertionError("ser2net did not listen")
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(timeout=5)
+
+    def close(self):
+        self.stop()
+        shutil.rmtree(self.folder, True)
+
+
+class Rfc2217Server:
+    """A server of the test's own, one client at a time, on a free port of 127.0.0.1:
+
+    answer   agrees to every option and acknowledges every command with its value
+    silent   says nothing at all
+    refuse   refuses COM-PORT-OPTION
+    change   acknowledges the speed as 115200, whatever was asked
+    stall    answers the opening, then reads no more (its receive buffer small)
+    garbage  answers the opening, then sends `garbage` and goes on answering
+
+    What the client sent as data (unescaped) is in `received`."""
+
+    def __init__(self, behaviour="answer", garbage=b""):
+        self.behaviour = behaviour
+        self.garbage = garbage
+        self.received = bytearray()
+        self.listener = socket.socket()
+        if behaviour == "stall":
+            self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        self.port = self.listener.getsockname()[1]
+        self.running = True
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def url(self):
+        return f"rfc2217://127.0.0.1:{self.port}"
+
+    def _serve(self):
+        self.listener.settimeout(0.2)
+        while self.running:
+            try:
+                client, _ = self.listener.accept()
+            except (socket.timeout, OSError):
+                continue
+            with client:
+                self._talk(client)
+
+    def _talk(self, client):
+        client.settimeout(0.2)
+        if self.behaviour == "refuse":
+            client.sendall(bytes([IAC, DONT, COM_PORT]))
+        elif self.behaviour != "silent":
+            client.sendall(bytes([IAC, DO, COM_PORT, IAC, WILL, 0, IAC, DO, 0]))
+        state, sub, opened = "data", bytearray(), False
+        while self.running:
+            try:
+                chunk = client.recv(65536)
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            if not chunk:
+                return
+            for byte in chunk:
+                if state == "data":
+                    if byte == IAC:
+                        state = "iac"
+                    else:
+                        self.received.append(byte)
+                elif state == "iac":
+                    state = {IAC: "data", SB: "sb"}.get(byte, "option" if byte >= WILL else "data")
+                    if byte == IAC:
+                        self.received.append(IAC)
+                    sub = bytearray()
+                elif state == "option":
+                    state = "data"
+                elif state == "sb":
+                    state = "sb-iac" if byte == IAC else "sb"
+                    if byte != IAC:
+                        sub.append(byte)
+                elif state == "sb-iac":
+                    if byte == SE:
+                        state = "data"
+                        opened = self._answer(client, sub) or opened
+                    else:
+                        sub.append(byte)
+                        state = "sb"
+            if self.behaviour == "stall" and opened:
+                while self.running:  # reads no more
+                    time.sleep(0.05)
+                return
+
+    def _answer(self, client, sub):
+        """Acknowledges a command; true for the purge, the opening's last."""
+        if self.behaviour in ("silent", "refuse") or len(sub) < 2 or sub[0] != COM_PORT:
+            return False
+        command, value = sub[1], bytes(sub[2:])
+        if self.behaviour == "change" and command == 1:
+            value = (115200).to_bytes(4, "big")
+        escaped = value.replace(bytes([IAC]), bytes([IAC, IAC]))
+        client.sendall(bytes([IAC, SB, COM_PORT, command + 100]) + escaped + bytes([IAC, SE]))
+        if self.behaviour == "garbage" and command == 12:
+            client.sendall(self.garbage)
+        return command == 12
+
+    def close(self):
+        self.running = False
+        self.thread.join(timeout=2)
+        self.listener.close()

@@ -1,0 +1,189 @@
+"""Ports on the network: the program feeds a pty behind Debian's ser2net (RFC 2217 and raw TCP),
+comes back when ser2net does, and holds its own against servers that misbehave."""
+
+import re
+import termios
+import time
+
+import harness
+import network
+
+
+def rotation():
+    """Six check files that a telnet link could spoil: 0xFF (IAC), CR NUL and CR LF, every byte."""
+    return {1: b"IAC \xff\xff and CR NUL \r\0 and CR LF \r\n",
+            2: bytes(range(256)),
+            3: b"\r\0\r\n\xff",
+            4: bytes(range(255, -1, -1)) * 4,
+            5: b"five\r\n",
+            6: b"\xff" * 300}
+
+
+class NetworkPort(harness.Scene):
+    def serve(self, raw=False):
+        server = network.Ser2net(self.pty.path, raw=raw)
+        self.addCleanup(server.close)  # before the pty goes: added after it
+        return server
+
+    def test_through_ser2net_every_file_arrives_exact_on_the_beat_and_the_line_is_set(self):
+        server = self.serve()
+        sent = {n: self.write_check(n, data) for n, data in rotation().items()}
+        arrivals = harness.Arrivals(self.pty)
+        program = self.start("--no-window", "--port", server.url(), "--baud", "19200",
+                             "--framing", "8N2", "--verbose")
+        bursts = arrivals.wait_for_bursts(6, timeout=40 + self.target.startup)
+        # The line RFC 2217 asked for, as ser2net gave it to the pty behind it.
+        attributes = termios.tcgetattr(self.pty.master)
+        self.stop(program)
+        self.assert_ends_cleanly(program)
+        self.assertEqual([data for _, data in bursts], [sent[n] for n in range(1, 7)])
+        for index, (when, _) in enumerate(bursts):
+            self.assertAlmostEqual(when - bursts[0][0], index * 5.0, delta=0.3)
+        self.assertEqual(attributes[4:6], [termios.B19200] * 2)
+        self.assertEqual(attributes[2] & termios.CSTOPB, termios.CSTOPB)
+        self.assertEqual(program.stderr.texts(), [])
+
+    def test_a_raw_port_carries_the_bytes_as_they_are_and_no_line_options(self):
+        server = self.serve(raw=True)
+        sent = {n: self.write_check(n, rotation()[n]) for n in (1, 2)}
+        arrivals = harness.Arrivals(self.pty)
+        program = self.start("--no-window", "--port", server.url(), "--period", "1000")
+        bursts = arrivals.wait_for_bursts(2, timeout=8 + self.target.startup, gap=0.5)
+        self.stop(program)
+        self.assert_ends_cleanly(program)
+        self.assertEqual([data for _, data in bursts[:2]], [sent[1], sent[2]])
+        refused = self.start("--port", server.url(), "--baud", "19200")
+        self.assertEqual(refused.wait(timeout=10 + self.target.startup)[0], 2)
+        self.assertIn("checkfeed: --baud needs rfc2217://; socket:// carries bytes only",
+                      refused.stderr.texts())
+
+    def test_with_reconnect_it_comes_back_when_ser2net_does(self):
+        server = self.serve()
+        sent = {n: self.write_check(n, f"check {n}\r\n".encode()) for n in range(1, 7)}
+        arrivals = harness.Arrivals(self.pty)
+        program = self.start("--no-window", "--port", server.url(), "--reconnect", "--period",
+                             "1000")
+        self.assertEqual([data for _, data in arrivals.wait_for_bursts(1, 5 + self.target.startup,
+                                                                       gap=0.5)], [sent[1]])
+        server.stop()
+        lost = f'checkfeed: Port "{server.url()}" lost: the server closed the connection; ' \
+               "reopening when it comes back"
+        # Said at once, between two ticks: the program hears the connection end.
+        self.assertTrue(program.stderr.wait_for(lambda line: line == lost, 3),
+                        program.stderr.texts())
+        time.sleep(1.5)  # ticks while it is away: quiet
+        server.start()
+        self.assertTrue(program.stderr.wait_for(
+            lambda line: line == f'checkfeed: Port "{server.url()}" is back', 4),
+            program.stderr.texts())
+        later = arrivals.wait_for_bursts(2, timeout=4, gap=0.2)
+        self.stop(program)
+        self.assert_ends_cleanly(program)
+        self.assertIn(later[-1][1], sent.values())
+        self.assertEqual(len(program.stderr.texts()), 2, program.stderr.texts())
+
+    def test_a_refused_connection_an_unknown_host_and_a_closed_one_are_said_at_once(self):
+        port = network.free_port()
+        for name, reason in ((f"rfc2217://127.0.0.1:{port}", "cannot connect to 127.0.0.1 port"),
+                             ("socket://checkfeed-no-such-host.invalid:4001",
+                              "cannot connect to checkfeed-no-such-host.invalid port 4001: ")):
+            with self.subTest(port=name):
+                program = self.start("--no-window", "--port", name)
+                said = program.stderr.wait_for(
+                    lambda line, name=name, reason=reason: line.startswith(
+                        f'checkfeed: Cannot open port "{name}": {reason}'), 3 + self.target.startup)
+                self.assertTrue(said, program.stderr.texts())
+                self.stop(program)
+                self.assertEqual(program.wait(timeout=10)[0], 0)
+        # Closed by the server, without --reconnect: said once, and what --reconnect would do.
+        server = self.serve()
+        self.write_check(1, b"one")
+        program = self.start("--no-window", "--port", server.url(), "--period", "1000", "-v")
+        self.assertTrue(program.stdout.wait_for(lambda line: "check1.txt 3 bytes sent" in line,
+                                                5 + self.target.startup))
+        # ser2net serves one client: a second program is refused, in ser2net's words.
+        second = self.start("--no-window", "--port", server.url())
+        self.assertTrue(second.stderr.wait_for(
+            lambda line: line == f'checkfeed: Cannot open port "{server.url()}": the server closed '
+                                 'the connection: "Port already in use"', 3 + self.target.startup),
+            second.stderr.texts())
+        self.stop(second)
+        self.assertEqual(second.wait(timeout=10)[0], 0)
+        server.stop()  # between two ticks
+        self.assertTrue(program.stderr.wait_for(
+            lambda line: line == f'checkfeed: Port "{server.url()}" lost: the server closed the '
+                                 "connection; --reconnect would reopen it when it comes back", 3),
+            program.stderr.texts())
+        self.stop(program)
+        self.assertEqual(program.wait(timeout=10)[0], 0)
+
+
+class MisbehavingServer(harness.Scene):
+    def serve(self, behaviour, garbage=b""):
+        server = network.Rfc2217Server(behaviour, garbage)
+        self.addCleanup(server.close)
+        return server
+
+    def test_a_server_that_never_acknowledges_or_refuses_is_a_clear_error(self):
+        for behaviour, reason in (
+                ("silent", "the server did not acknowledge the line settings within 3 s (speed, "
+                           "data size, parity, stop size and flow control)"),
+                ("refuse", "the server refused: it does not take RFC 2217 (COM-PORT-OPTION "
+                           "refused)")):
+            with self.subTest(behaviour=behaviour):
+                server = self.serve(behaviour)
+                program = self.start("--no-window", "--port", server.url())
+                said = program.stderr.wait_for(lambda line, url=server.url(), reason=reason:
+                                               line.startswith(f'checkfeed: Cannot open port '
+                                                               f'"{url}": {reason}'),
+                                               4 + self.target.startup)
+                self.assertTrue(said, program.stderr.texts())
+                self.stop(program)
+                self.assertEqual(program.wait(timeout=10)[0], 0)
+
+    def test_a_changed_setting_is_named_and_a_server_that_stops_reading_holds_the_line(self):
+        server = self.serve("change")
+        program = self.start("--no-window", "--port", server.url())
+        self.assertTrue(program.stderr.wait_for(
+            lambda line: line == f'checkfeed: Port "{server.url()}" did not take every setting: '
+                                 "speed 115200 (wanted 9600)", 4 + self.target.startup),
+            program.stderr.texts())
+        self.stop(program)
+        self.assertEqual(program.wait(timeout=10)[0], 0)
+
+        stalled = self.serve("stall")
+        self.write_check(1, bytes(range(256)) * 1024)
+        program = self.start("--no-window", "--port", stalled.url())
+        held = re.compile(rf'checkfeed: Port "{re.escape(stalled.url())}" has taken no bytes for '
+                          r"2 s: check1\.txt, \d+ of 262144 bytes sent\. Check the device and its "
+                          r"cable\.$")
+        self.assertTrue(program.stderr.wait_for(held.match, 10 + self.target.startup),
+                        program.stderr.texts())
+        self.stop(program)
+        self.assert_ends_cleanly(program, within=1.0)
+
+    def test_what_is_not_telnet_leaves_it_running_said_once_in_bounded_memory(self):
+        self.linux_only("the program's memory, read from /proc")
+        for name, garbage in (("a subnegotiation without its end",
+                               bytes([255, 250, 44, 107]) + b"x" * (1 << 20)),
+                              ("1 MiB of IAC IAC", bytes([255]) * (1 << 20)),
+                              ("a request cut off", bytes([255, 251]))):
+            with self.subTest(garbage=name):
+                server = self.serve("garbage", garbage)
+                self.write_check(1, b"one")
+                program = self.start("--no-window", "--port", server.url(), "--period", "1000")
+                self.assertTrue(harness.wait_until(lambda: b"one" in server.received, 6),
+                                program.stderr.texts())
+                time.sleep(0.5)
+                self.assertIsNone(program.process.poll())
+                with open(f"/proc/{program.pid}/status") as status:
+                    peak = int(re.search(r"VmHWM:\s+(\d+) kB", status.read()).group(1))
+                self.assertLess(peak, 8 * 1024, "memory grew with what the server sent")
+                notices = [line for line in program.stderr.texts() if "not telnet" in line]
+                self.assertLessEqual(len(notices), 1, program.stderr.texts())
+                self.stop(program)
+                self.assertEqual(program.wait(timeout=10)[0], 0)
+
+
+if __name__ == "__main__":
+    harness.main()
