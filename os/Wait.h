@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <type_traits>
@@ -112,6 +113,16 @@ struct Waited {
 // std::system_error when the system cannot wait.
 std::optional<std::size_t> WaitForAny(std::span<const Waited> waited,
                                       std::optional<Clock::time_point> deadline = std::nullopt);
+
+// Each system's own wait, as WaitForAny without the heartbeat (os/posix/Wait.cpp,
+// os/win32/Wait.cpp). The program waits with WaitForAny.
+std::optional<std::size_t> SystemWait(std::span<const Waited> waited,
+                                      std::optional<Clock::time_point> deadline);
+
+// A beat every wait of the program's thread gives while it waits, at least every `every`: a
+// service manager can then tell a program that waits (for its next tick, through a long pause or
+// a held line) from one that hangs (systemd's watchdog). None unless set.
+void SetHeartbeat(std::chrono::nanoseconds every, std::function<void()> beat);
 
 // The same, each handle waited for reading.
 std::optional<std::size_t> WaitForAny(std::span<const WakeHandle> handles,

@@ -58,7 +58,7 @@ void WakeEvent::Clear() {
   [[maybe_unused]] const ssize_t read = ::read(Fd(Handle()), &count, sizeof count);
 }
 
-std::optional<std::size_t> WaitForAny(std::span<const Waited> waited,
+std::optional<std::size_t> SystemWait(std::span<const Waited> waited,
                                       std::optional<Clock::time_point> deadline) {
   std::array<pollfd, 8> fds{};
   if (waited.size() + 1 > fds.size()) {

@@ -49,7 +49,7 @@ void WakeEvent::Clear() {
   ResetEvent(NativeOf<HANDLE>(Handle()));
 }
 
-std::optional<std::size_t> WaitForAny(std::span<const Waited> waited,
+std::optional<std::size_t> SystemWait(std::span<const Waited> waited,
                                       std::optional<Clock::time_point> deadline) {
   std::array<HANDLE, 8> handles{};
   std::array<std::size_t, 8> index{};
