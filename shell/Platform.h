@@ -53,11 +53,14 @@ std::string DocsName();
 // from the windowed Windows program, which has no console. `error`: the text says what is wrong.
 void ShowText(std::FILE* out, const std::string& title, const std::string& text, bool error);
 
-// A file lines are appended to as they happen (the log of --log), shared so that others can read
-// it meanwhile (tail -f, Get-Content -Wait). Each line goes in one write.
+// A file lines are appended to as they happen (the log of --log, the capture of --capture),
+// shared so that others can read it meanwhile (tail -f, Get-Content -Wait). Each line goes in one
+// write. A file renamed or removed meanwhile (logrotate without copytruncate) is made anew at
+// the next write, under the name it was opened by.
 class AppendFile {
  public:
-  // Opens `path` for appending, making it if need be.
+  // Opens `path` for appending, making it if need be. The name is kept as it is now, from the
+  // working directory of now.
   os::Outcome Open(const std::string& path);
   explicit operator bool() const { return static_cast<bool>(file_); }
   const std::string& Path() const { return path_; }
@@ -66,8 +69,14 @@ class AppendFile {
   os::Outcome Append(const std::string& text);
 
  private:
+  // Opens the file the name stands for now.
+  os::Outcome OpenNamed();
+  // Whether the name still stands for the file that is open.
+  bool StillNamed() const;
+
   os::OwnedWake file_;
   std::string path_;
+  std::string absolute_;
 };
 
 }  // namespace shell

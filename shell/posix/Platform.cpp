@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
+#include <filesystem>
 
 #include "os/Error.h"
 #include "os/posix/Descriptor.h"
@@ -77,8 +78,23 @@ void ShowText(std::FILE* out, const std::string& /*title*/, const std::string& t
 }
 
 os::Outcome AppendFile::Open(const std::string& path) {
+  std::error_code error;
+  absolute_ = std::filesystem::absolute(path, error).string();
+  path_ = path;
+  return OpenNamed();
+}
+
+bool AppendFile::StillNamed() const {
+  struct stat named {};
+  struct stat open {};
+  return ::stat(absolute_.c_str(), &named) == 0 &&
+         ::fstat(os::NativeOf<int>(file_.Get()), &open) == 0 && named.st_dev == open.st_dev &&
+         named.st_ino == open.st_ino;
+}
+
+os::Outcome AppendFile::OpenNamed() {
   os::Descriptor file(
-      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+      ::open(absolute_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
   if (!file) {
     return os::Outcome::SystemFailed(errno);
   }
@@ -87,11 +103,15 @@ os::Outcome AppendFile::Open(const std::string& path) {
     return os::Outcome::Failed("not a regular file");
   }
   file_ = std::move(file);
-  path_ = path;
   return {};
 }
 
 os::Outcome AppendFile::Append(const std::string& text) {
+  if (!StillNamed()) {
+    if (os::Outcome reopened = OpenNamed(); !reopened.Worked()) {
+      return reopened;
+    }
+  }
   const int fd = os::NativeOf<int>(file_.Get());
   std::size_t done = 0;
   while (done < text.size()) {

@@ -5,6 +5,10 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <filesystem>
+#include <optional>
+#include <utility>
+
 #include "os/Error.h"
 #include "os/win32/Text.h"
 
@@ -117,9 +121,43 @@ void ShowText(std::FILE* out, const std::string& title, const std::string& text,
 }
 
 os::Outcome AppendFile::Open(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(os::Widen(path), error);
+  absolute_ = os::Narrow(absolute.wstring());
+  path_ = path;
+  return OpenNamed();
+}
+
+namespace {
+
+// The file a handle is open on: its volume and its index there.
+std::optional<std::pair<DWORD, ULONGLONG>> FileId(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file, &information)) {
+    return std::nullopt;
+  }
+  return std::pair(information.dwVolumeSerialNumber,
+                   (ULONGLONG{information.nFileIndexHigh} << 32) | information.nFileIndexLow);
+}
+
+}  // namespace
+
+bool AppendFile::StillNamed() const {
+  HANDLE named = CreateFileW(os::Widen(absolute_).c_str(), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  if (named == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  const os::OwnedWake owned(os::WakeOf(named));
+  const auto id = FileId(named);
+  return id && id == FileId(os::NativeOf<HANDLE>(file_.Get()));
+}
+
+os::Outcome AppendFile::OpenNamed() {
   // Appended to, and shared for reading and writing so that a reader can follow it and another
-  // program may append too; FILE_APPEND_DATA makes each write go to the end.
-  HANDLE opened = CreateFileW(os::Widen(path).c_str(), FILE_APPEND_DATA,
+  // program may append too, and for renaming; FILE_APPEND_DATA makes each write go to the end.
+  HANDLE opened = CreateFileW(os::Widen(absolute_).c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (opened == INVALID_HANDLE_VALUE) {
@@ -130,11 +168,15 @@ os::Outcome AppendFile::Open(const std::string& path) {
     return os::Outcome::Failed("not a regular file");
   }
   file_ = std::move(file);
-  path_ = path;
   return {};
 }
 
 os::Outcome AppendFile::Append(const std::string& text) {
+  if (!StillNamed()) {
+    if (os::Outcome reopened = OpenNamed(); !reopened.Worked()) {
+      return reopened;
+    }
+  }
   DWORD written = 0;
   if (!WriteFile(os::NativeOf<HANDLE>(file_.Get()), text.data(), static_cast<DWORD>(text.size()),
                  &written, nullptr)) {
