@@ -91,6 +91,9 @@ void CheckCycle::TimerTimer() {
   }
   const std::string device = port->Device();
   lastTick_.port = device;
+  if (Sending) {
+    Sending(name, size);
+  }
   const auto start = std::chrono::steady_clock::now();
   const serial::WriteResult result = port->Write(std::span(SendBuffer).first(size), name);
   lastTick_.took = std::chrono::steady_clock::now() - start;

@@ -84,6 +84,10 @@ class CheckCycle {
 
   const TickRecord& LastTick() const { return lastTick_; }
 
+  // Told just before a file's bytes go to the port: its name and size (the capture's line for
+  // the send, which what the device answers follows).
+  std::function<void(const std::string& file, std::size_t size)> Sending;
+
  private:
   serial::SerialLink& link_;
   std::chrono::milliseconds pauseLength_;

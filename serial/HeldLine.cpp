@@ -122,9 +122,10 @@ std::chrono::milliseconds HeldAfter(std::chrono::milliseconds least, std::size_t
 }
 
 bool WaitForRoom(const os::Waited& room, os::WakeHandle cancel, HeldLine& held,
-                 const std::function<LineStatus()>& look) {
-  const std::array<os::Waited, 2> waited{
-      {room, {.handle = cancel, .ready = os::Waited::For::Reading}}};
+                 const std::function<LineStatus()>& look, const Listen* listen) {
+  const std::array<os::Waited, 3> waited{{room,
+                                          {.handle = cancel, .ready = os::Waited::For::Reading},
+                                          listen != nullptr ? listen->ready : os::Waited{}}};
   auto until = os::Clock::now() + LookAgain;
   if (const auto deadline = held.Deadline()) {
     until = std::min(until, *deadline);
@@ -133,12 +134,18 @@ bool WaitForRoom(const os::Waited& room, os::WakeHandle cancel, HeldLine& held,
   if (!ready) {
     held.Check(look);
   }
+  if (ready == 2U) {
+    listen->take();
+  }
   return ready != 1U;
 }
 
 Drained WaitForQueue(const std::function<LineStatus()>& look, os::WakeHandle done,
-                     unsigned bytesPerSecond, os::WakeHandle cancel, HeldLine& held) {
-  const std::array<os::WakeHandle, 2> handles{cancel, done};
+                     unsigned bytesPerSecond, os::WakeHandle cancel, HeldLine& held,
+                     const Listen* listen) {
+  const std::array<os::Waited, 3> waited{{{.handle = cancel, .ready = os::Waited::For::Reading},
+                                          {.handle = done, .ready = os::Waited::For::Reading},
+                                          listen != nullptr ? listen->ready : os::Waited{}}};
   for (;;) {
     const LineStatus status = look();
     if (status.Failed()) {
@@ -168,12 +175,15 @@ Drained WaitForQueue(const std::function<LineStatus()>& look, os::WakeHandle don
     if (const auto deadline = held.Deadline()) {
       until = std::min(until, *deadline);
     }
-    const auto ready = os::WaitForAny(handles, until);
+    const auto ready = os::WaitForAny(waited, until);
     if (ready == 0U) {
       return Drained::Cancelled;
     }
     if (ready == 1U) {
       return Drained::Empty;
+    }
+    if (ready == 2U) {
+      listen->take();
     }
   }
 }

@@ -104,11 +104,17 @@ std::chrono::milliseconds HeldAfter(std::chrono::milliseconds least, std::size_t
 // line is said to be held, the drain looks at it no more often than this.
 inline constexpr std::chrono::milliseconds LookAgain{100};
 
+// What a wait also hears while it waits: ready when the port has input, and how to take it.
+struct Listen {
+  os::Waited ready;
+  std::function<void()> take;
+};
+
 // Waits until `room` is ready (the device can take more), or LookAgain has passed; nothing moving
-// until `held`'s deadline is a held line, said with what `look` tells. False when `cancel` became
-// ready first.
+// until `held`'s deadline is a held line, said with what `look` tells. What `listen` hears
+// meanwhile is taken. False when `cancel` became ready first.
 bool WaitForRoom(const os::Waited& room, os::WakeHandle cancel, HeldLine& held,
-                 const std::function<LineStatus()>& look);
+                 const std::function<LineStatus()>& look, const Listen* listen = nullptr);
 
 // Waits while the driver holds bytes of a send: until `done` is ready (a write under way that the
 // driver has taken whole, on Windows), or without it until the queue `look` tells reads 0. Looks
@@ -118,6 +124,7 @@ bool WaitForRoom(const os::Waited& room, os::WakeHandle cancel, HeldLine& held,
 // be asked (the error is the look's).
 enum class Drained { Empty, Untold, Failed, Cancelled };
 Drained WaitForQueue(const std::function<LineStatus()>& look, os::WakeHandle done,
-                     unsigned bytesPerSecond, os::WakeHandle cancel, HeldLine& held);
+                     unsigned bytesPerSecond, os::WakeHandle cancel, HeldLine& held,
+                     const Listen* listen = nullptr);
 
 }  // namespace serial

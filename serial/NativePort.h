@@ -52,10 +52,14 @@ class NativePort {
   // Drops what the device sent and nobody read.
   virtual void DiscardInput() = 0;
 
-  // Appends what the device sent since the last call to `into`, read without waiting: for a port
-  // that reads (one on the network, or --capture), what it announced on the input handle given at
-  // open. False when the port went away meanwhile, why in `result`.
-  virtual bool ReadInput(std::vector<std::byte>& into, ReadResult& result) = 0;
+  // Reads what the device sent, without waiting, and gives it to the options' `heard`: for a port
+  // that reads (one on the network, or with --capture), what it announced on the input handle
+  // given at open. False when the port went away meanwhile, why in `result`.
+  virtual bool ReadInput(ReadResult& result) = 0;
+
+  // What a wait in a send also hears while it waits, so that a device that talks through a long
+  // send loses nothing; null when the port reads nothing.
+  virtual const Listen* Listening() const = 0;
 };
 
 struct OpenedPort {

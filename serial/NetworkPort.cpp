@@ -21,8 +21,8 @@ constexpr auto kAcknowledgedWithin = 3s;
 constexpr auto kMoreAcknowledgements = 250ms;
 // A server that refuses a second client (ser2net) says so and closes the connection at once.
 constexpr auto kRefusedWithin = 250ms;
-// What the device sent meanwhile is kept for the capture up to this much.
-constexpr std::size_t kKeptAtMost = 1 << 20;
+// What a server says before it closes a connection it refuses is kept up to this much.
+constexpr std::size_t kKeptAtMost = 4096;
 // The device's bytes go out this many at a time, so that a held send's count moves as they do.
 constexpr std::size_t kPiece = 1024;
 
@@ -31,7 +31,10 @@ const std::string kClosed = "the server closed the connection";
 class NetworkPort final : public NativePort {
  public:
   NetworkPort(std::unique_ptr<os::Socket> socket, bool rfc2217, os::WakeHandle cancel)
-      : socket_(std::move(socket)), rfc2217_(rfc2217), cancel_(cancel) {}
+      : socket_(std::move(socket)),
+        rfc2217_(rfc2217),
+        cancel_(cancel),
+        listen_{.ready = socket_->ForReading(), .take = [this] { Pump(); }} {}
 
   // RFC 2217: offers the options and sends the line, then waits for the server to acknowledge
   // it. `mismatch`: what it took otherwise; `note`: what it did not acknowledge that many servers
@@ -140,19 +143,18 @@ class NetworkPort final : public NativePort {
     }
   }
 
-  void DiscardInput() override {
-    if (Pump()) {
-      kept_.clear();
-    }
-  }
+  // What the server sends is read anyway, and dropped unless it is heard.
+  void DiscardInput() override {}
 
-  bool ReadInput(std::vector<std::byte>& into, ReadResult& result) override {
+  bool ReadInput(ReadResult& result) override {
     const bool alive = Pump();
-    into.insert(into.end(), kept_.begin(), kept_.end());
-    kept_.clear();
     if (client_.MalformedCount() > 0 && !malformedSaid_) {
       malformedSaid_ = true;
       result.notice = "the server sent what is not telnet (" + client_.Malformed() + "); ignored";
+    }
+    if (client_.Overrun() && !overrunSaid_) {
+      overrunSaid_ = true;
+      result.notice = "the server lost bytes the device sent (an overrun)";
     }
     if (!alive) {
       result.error = failure_.error;
@@ -162,7 +164,15 @@ class NetworkPort final : public NativePort {
     return alive;
   }
 
-  void KeepInput(bool keep) { keepInput_ = keep; }
+  // Read at every look of a drain: the server's replies, and the device's bytes as they come.
+  const Listen* Listening() const override { return &listen_; }
+
+  // The opening is over: from now on the device's bytes go to `heard`, or nowhere.
+  void Opened(std::function<void(std::span<const std::byte>)> heard) {
+    opened_ = true;
+    kept_.clear();
+    heard_ = std::move(heard);
+  }
 
  private:
   enum class Until { Done, Time, Ended, Stopped };
@@ -269,14 +279,18 @@ class NetworkPort final : public NativePort {
     }
   }
 
-  // The device's bytes, for the capture; dropped when nobody captures them. While nobody reads
-  // them (during the opening) they are kept too, to say what a server that refuses says.
+  // The device's bytes, for the capture as they come; dropped when nobody captures them. During
+  // the opening a few are kept, to say what a server that refuses a client says.
   void Keep(std::span<const std::byte> data) {
-    if (keepInput_ || !opened_) {
-      const std::size_t room = kKeptAtMost - std::min(kKeptAtMost, kept_.size());
-      kept_.insert(kept_.end(), data.begin(),
-                   data.begin() + static_cast<std::ptrdiff_t>(std::min(room, data.size())));
+    if (opened_) {
+      if (heard_ && !data.empty()) {
+        heard_(data);
+      }
+      return;
     }
+    const std::size_t room = kKeptAtMost - std::min(kKeptAtMost, kept_.size());
+    kept_.insert(kept_.end(), data.begin(),
+                 data.begin() + static_cast<std::ptrdiff_t>(std::min(room, data.size())));
   }
 
   void Fail(int error, const std::string& reason) {
@@ -338,10 +352,12 @@ class NetworkPort final : public NativePort {
   bool failed_ = false;
   WriteResult failure_;
   PortProblem problem_ = PortProblem::Other;
+  Listen listen_;
   std::vector<std::byte> kept_;
-  bool keepInput_ = false;
+  std::function<void(std::span<const std::byte>)> heard_;
   bool opened_ = false;
   bool malformedSaid_ = false;
+  bool overrunSaid_ = false;
 };
 
 }  // namespace
@@ -365,9 +381,7 @@ OpenedPort OpenNetworkPort(const NetworkAddress& address, const PortOptions& opt
   if (!ready.Worked()) {
     return OpenedPort::Refused(port->Problem(), ready);
   }
-  port->opened_ = true;
-  port->kept_.clear();  // the opening's words: the device's bytes come from now on
-  port->KeepInput(options.capture);
+  port->Opened(options.heard);
   return {.port = std::move(port),
           .failure = {},
           .mismatch = std::move(mismatch),

@@ -16,7 +16,7 @@ Port::Port(std::string device, std::unique_ptr<NativePort> native, os::WakeHandl
       bytesPerSecond_(std::max(1U, BytesPerSecond(options.line))),
       // Unless it is captured, what the device sends piles up unread; with XON/XOFF a full input
       // queue could keep its XON from being seen, and output would stay held for ever.
-      discardInput_(options.line.xonXoffOutput && !options.capture),
+      discardInput_(options.line.xonXoffOutput && !options.heard),
       held_(
           device_, HeldAfter(options.heldAfter, native_->Step(), bytesPerSecond_),
           options.line.ctsRtsFlow, options.line.xonXoffOutput,
@@ -70,8 +70,8 @@ WriteResult Port::Write(std::span<const std::byte> bytes, const std::string& wha
   return result;
 }
 
-bool Port::ReadInput(std::vector<std::byte>& into, ReadResult& result) {
-  return native_->ReadInput(into, result);
+bool Port::ReadInput(ReadResult& result) {
+  return native_->ReadInput(result);
 }
 
 bool Port::Send(std::span<const std::byte> piece, WriteResult& result) {
@@ -81,7 +81,8 @@ bool Port::Send(std::span<const std::byte> piece, WriteResult& result) {
 bool Port::Drain(WriteResult& result) {
   LineStatus last;
   const auto look = [this, &last] { return last = native_->Status(); };
-  switch (WaitForQueue(look, os::WakeHandle(), bytesPerSecond_, cancel_, held_)) {
+  switch (
+      WaitForQueue(look, os::WakeHandle(), bytesPerSecond_, cancel_, held_, native_->Listening())) {
     case Drained::Cancelled:
       result.cancelled = true;
       return false;

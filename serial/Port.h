@@ -40,9 +40,9 @@ class Port {
   // Whether the last write was held at some point, and what was said of it.
   const HeldLine& Held() const { return held_; }
 
-  // Appends what the device sent since the last look to `into`, read without waiting. False when
-  // the port went away meanwhile, why in `result`.
-  bool ReadInput(std::vector<std::byte>& into, ReadResult& result);
+  // Reads what the device sent since the last look, without waiting, for the options' `heard`.
+  // False when the port went away meanwhile, why in `result`.
+  bool ReadInput(ReadResult& result);
 
  private:
   // Hands `piece` to the driver and waits until it is on the wire; false when it stopped early.

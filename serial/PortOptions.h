@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
+#include <span>
 #include <string>
 
 #include "serial/LineSettings.h"
@@ -33,9 +35,9 @@ struct PortOptions {
   bool reconnect = false;
   // A send in which nothing moves for this long is said to be held (see serial/HeldLine.h).
   std::chrono::milliseconds heldAfter{2000};
-  // What the device sends is read and kept (--capture). Without it a port of this computer reads
-  // nothing.
-  bool capture = false;
+  // Where what the device sends goes, as it comes (--capture): a port read while it waits, between
+  // ticks and during sends alike. None: a port of this computer reads nothing.
+  std::function<void(std::span<const std::byte> bytes)> heard{};
 };
 
 struct WriteResult {

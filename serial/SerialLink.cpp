@@ -71,13 +71,14 @@ WriteFailure SerialLink::Gone(const std::string& reason) {
       .text = "Port " + os::Quoted(device) + " lost: " + reason + "; reopening when it comes back"};
 }
 
-Heard SerialLink::TakeInput(std::vector<std::byte>& bytes) {
+Heard SerialLink::TakeInput() {
+  input_.Clear();  // ready again only for what comes from now on
   if (!portHandle_) {
     return {};
   }
   const std::string device = portHandle_->Device();
   ReadResult result;
-  const bool alive = portHandle_->ReadInput(bytes, result);
+  const bool alive = portHandle_->ReadInput(result);
   Heard heard;
   if (!result.notice.empty()) {
     heard.notice = "Port " + os::Quoted(device) + ": " + result.notice;

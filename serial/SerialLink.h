@@ -73,9 +73,13 @@ class SerialLink {
   // computer only with --capture): then TakeInput. The same handle whatever port is open.
   os::WakeHandle Input() const { return input_.Handle(); }
 
-  // Appends what the device sent since the last look to `bytes`, and says what became of the
-  // port meanwhile: with reconnect, one that went away is closed at once, as after a write.
-  Heard TakeInput(std::vector<std::byte>& bytes);
+  // Reads what the device sent since the last look (it goes to the options' `heard`), and says
+  // what became of the port meanwhile: with reconnect, one that went away is closed at once, as
+  // after a write.
+  Heard TakeInput();
+
+  // Makes Input() ready at `when` too, or at no time: what the device said has gone quiet.
+  void WakeAt(std::optional<os::Clock::time_point> when) { input_.WakeAt(when); }
 
   // What --verbose says of the last opening ("the server did not acknowledge DTR..."), or "".
   const std::string& OpenNote() const { return note_; }

@@ -199,6 +199,22 @@ std::vector<Option> MakeTable() {
                        "as they happen (others may read it meanwhile).",
                        "a file",
                        [](Options& options, const std::string& value) { options.log = value; }));
+  table.push_back(
+      Text("--capture", "FILE",
+           "append every byte the device sends to FILE as it comes, each burst with "
+           "its time, and a line for each send, so that every answer follows what it "
+           "answers (others may read it meanwhile).",
+           "a file", [](Options& options, const std::string& value) { options.capture = value; }));
+  table.push_back(Choice(
+      "--capture-format", "KIND",
+      "how --capture writes: text escapes every byte that is not printable ASCII, hex dumps the "
+      "bytes with their offsets, raw keeps them alone.",
+      {"text", "hex", "raw"},
+      [](Options& options, std::size_t kind) {
+        options.captureFormat = static_cast<CaptureFormat>(kind);
+      },
+      [](const Options& options) { return static_cast<std::size_t>(options.captureFormat); }));
+  table.back().shown = "text|hex|raw";
   table.push_back(Act("--list-ports", "",
                       "list the serial ports this computer has, as --port takes them, and exit.",
                       Action::ListPorts));

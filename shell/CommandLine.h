@@ -13,6 +13,7 @@
 #include "feeder/CheckCycle.h"
 #include "os/Error.h"
 #include "serial/PortOptions.h"
+#include "shell/Capture.h"
 
 namespace shell {
 
@@ -23,6 +24,8 @@ struct Options {
   bool window = true;        // false: --no-window
   bool verbose = false;      // a record of every tick on stdout
   std::string log;           // a file the record and the failures are appended to; "" for none
+  std::string capture;       // a file what the device sends is appended to; "" for none
+  CaptureFormat captureFormat = CaptureFormat::Text;
   std::chrono::milliseconds period{5000};
   std::chrono::milliseconds pause = feeder::PauseLength;
 };

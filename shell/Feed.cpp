@@ -16,14 +16,36 @@ Feed::Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, 
       timer_(timer),
       stop_(stop),
       link_(std::move(opener)),
-      cycle_(link_, options.pause,
-             [&timer, stop](std::chrono::milliseconds length) {
-               os::WaitUntil(timer.Due() + length, stop);
-             }),
+      cycle_(
+          link_, options.pause,
+          [this, &timer, stop](std::chrono::milliseconds length) {
+            const auto until = timer.Due() + length;
+            if (status_) {
+              status_("pause until " +
+                      ClockTime(WallClock::now() + std::chrono::duration_cast<WallClock::duration>(
+                                                       until - os::Clock::now())) +
+                      "; next " + feeder::CheckFileName(1));
+            }
+            os::WaitUntil(until, stop);
+          }),
       reporter_(reporter),
       lister_(std::move(lister)) {
   // A held line is said at once, from the send that waits for it.
   link_.TellHeld([this](const std::string& line, bool held) { TellHeld(line, held); });
+  if (!options.capture.empty()) {
+    // A burst ends after a silence of 20 characters at the line's speed, and never sooner than
+    // 50 ms: USB adapters hand on what they received every 16 ms or so.
+    const unsigned bytesPerSecond = std::max(1U, serial::BytesPerSecond(options.port.line));
+    const auto silence = std::max<std::chrono::nanoseconds>(
+        std::chrono::milliseconds(50), std::chrono::seconds(20) / bytesPerSecond);
+    capture_.emplace(options.captureFormat, silence,
+                     [this](const std::string& text) { reporter_.Captured(text); });
+    cycle_.Sending = [this](const std::string& file, std::size_t size) {
+      Answered();
+      capture_->Sent(WallClock::now(), file, size);
+      answer_ = Answer{.file = file, .size = size};
+    };
+  }
 }
 
 namespace {
@@ -43,6 +65,9 @@ void Feed::TellHeld(const std::string& line, bool held) {
     }
     return;
   }
+  if (status_) {
+    status_("port held since " + ClockTime(WallClock::now()));
+  }
   const std::string subject = HeldSubject(options_.port.device);
   const std::vector<std::string> lines =
       failures_.Failed(subject, subject, line, FailureLog::Clock::now());
@@ -51,7 +76,11 @@ void Feed::TellHeld(const std::string& line, bool held) {
 }
 
 std::vector<BoxNotice> Feed::Show() {
-  const os::Outcome opened = link_.Open(options_.port, stop_);
+  serial::PortOptions port = options_.port;
+  if (capture_) {
+    port.heard = [this](std::span<const std::byte> bytes) { Heard(bytes); };
+  }
+  const os::Outcome opened = link_.Open(port, stop_);
   if (!link_.OpenNote().empty()) {
     reporter_.Note(WallClock::now(),
                    "Port " + os::Quoted(options_.port.device) + ": " + link_.OpenNote());
@@ -87,6 +116,9 @@ std::vector<BoxNotice> Feed::Tick() {
     Report(failures_.Failed(*failure, *failure, *failure, FailureLog::Clock::now()));
   }
 
+  if (answer_ && answer_->over == os::Clock::time_point{}) {
+    answer_->over = os::Clock::now();  // the send is over: what comes now answers it
+  }
   const feeder::TickRecord& tick = cycle_.LastTick();
   if (!tick.portNotice.empty()) {
     reporter_.Failure(tick.portNotice);
@@ -124,7 +156,41 @@ std::vector<BoxNotice> Feed::Tick() {
     }
   }
   Hear(notices);  // what came while the tick ran
+  Publish(tick, failure.has_value());
   return notices;
+}
+
+void Feed::Publish(const feeder::TickRecord& tick, bool failed) {
+  if (!tick.portNotice.empty()) {
+    lostSince_.clear();  // back
+  }
+  if (!tick.port.empty() && link_.PortHandle() == nullptr && lostSince_.empty()) {
+    lostSince_ = ClockTime(WallClock::now());  // lost in this tick's send
+  }
+  if (!status_ || tick.pause) {
+    return;  // the pause said its own as it began
+  }
+  if (!lostSince_.empty()) {
+    PublishLost();
+    return;
+  }
+  const std::int32_t number = cycle_.CheckNumber();
+  const std::string next = number < feeder::FilesPerRotation
+                               ? "next " + feeder::CheckFileName(number + 1)
+                               : "next the pause";
+  const std::string now = ClockTime(WallClock::now());
+  if (tick.sent) {
+    status_(tick.file + " sent " + now + "; " + next);
+  } else {
+    status_(tick.file + " not sent " + now + (failed ? "" : ": no port") + "; " + next);
+  }
+}
+
+void Feed::PublishLost() {
+  if (status_) {
+    status_("port lost since " + lostSince_ +
+            (options_.port.reconnect ? "; retrying at each tick" : ""));
+  }
 }
 
 std::vector<BoxNotice> Feed::Input() {
@@ -134,19 +200,62 @@ std::vector<BoxNotice> Feed::Input() {
 }
 
 void Feed::Hear(std::vector<BoxNotice>& notices) {
-  std::vector<std::byte> bytes;
-  const serial::Heard heard = link_.TakeInput(bytes);
+  const serial::Heard heard = link_.TakeInput();
   if (!heard.notice.empty()) {
     reporter_.Failure(heard.notice);
+    if (capture_) {
+      capture_->Note(WallClock::now(), heard.notice);
+    }
+  }
+  // A burst whose silence has come is over.
+  if (capture_) {
+    if (const auto quiet = capture_->QuietAt(); quiet && *quiet <= os::Clock::now()) {
+      capture_->EndBurst();
+      Answered();
+    }
+    link_.WakeAt(capture_->QuietAt());
   }
   if (!heard.lost.empty()) {
+    lostSince_ = ClockTime(WallClock::now());
+    PublishLost();
     const std::string& device = options_.port.device;
     Report(failures_.Failed(device, heard.lost, heard.lost, FailureLog::Clock::now()));
     notices.push_back({.worked = false, .subject = device, .text = heard.lost});
   }
 }
 
+void Feed::Heard(std::span<const std::byte> bytes) {
+  const auto now = os::Clock::now();
+  capture_->Received(bytes, WallClock::now(), now);
+  if (answer_) {
+    answer_->back += bytes.size();
+    answer_->last = now;
+  }
+}
+
+void Feed::Answered() {
+  if (!answer_ || answer_->over == os::Clock::time_point{}) {
+    return;  // no send, or one still under way
+  }
+  const Answer answer = *std::exchange(answer_, std::nullopt);
+  std::string back = "nothing back";
+  if (answer.back > 0) {
+    const auto within = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::max(answer.last - answer.over, os::Clock::duration::zero()));
+    back = std::to_string(answer.back) + (answer.back == 1 ? " byte" : " bytes") + " back within " +
+           std::to_string(within.count()) + " ms";
+  }
+  reporter_.Note(WallClock::now(), answer.file + " sent: " + std::to_string(answer.size) +
+                                       (answer.size == 1 ? " byte; " : " bytes; ") + back);
+}
+
 void Feed::Close() {
+  if (capture_) {
+    std::vector<BoxNotice> last;
+    Hear(last);  // what came after the last look
+    capture_->EndBurst();
+    Answered();
+  }
   link_.Close();
   Report(failures_.Flush(FailureLog::Clock::now()));
 }

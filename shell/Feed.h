@@ -5,13 +5,17 @@
 // summarised, not repeated), with --verbose a record of every tick on stdout, and for the
 // window's box what went wrong with what to do about it, and what works again.
 
+#include <cstddef>
 #include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "feeder/CheckCycle.h"
 #include "serial/PortList.h"
 #include "serial/SerialLink.h"
+#include "shell/Capture.h"
 #include "shell/CommandLine.h"
 #include "shell/FailureLog.h"
 #include "shell/Reporter.h"
@@ -57,12 +61,23 @@ class Feed {
   // Close: closes the port if one is open.
   void Close();
 
+  // Where the program's state goes in a line, as it changes (a service's status): the last send
+  // and the next, or a held or lost port.
+  void OnStatus(std::function<void(const std::string& status)> status) {
+    status_ = std::move(status);
+  }
+
  private:
   void Report(const std::vector<std::string>& lines);
   // A held line said during a send, or its bytes moving again: repeats counted as every failure's.
   void TellHeld(const std::string& line, bool held);
   // Takes what the port has said since the last look, and adds what the box shows of it.
   void Hear(std::vector<BoxNotice>& notices);
+  // Bytes the device sent, as they come: to the capture.
+  void Heard(std::span<const std::byte> bytes);
+  // With --verbose, what came back after the last send, once: when its first burst is over, or
+  // at the next send.
+  void Answered();
 
   const Options& options_;
   const TickTimer& timer_;
@@ -76,6 +91,22 @@ class Feed {
   bool heldSaid_ = false;
   // A held line went to the box, and no whole send has taken it off since.
   bool heldShown_ = false;
+  // --capture: what the device sends, and what came back after the last send.
+  std::optional<Capture> capture_;
+  struct Answer {
+    std::string file;
+    std::size_t size = 0;
+    std::size_t back = 0;          // bytes the device sent since the send began
+    os::Clock::time_point over{};  // when the send was over
+    os::Clock::time_point last{};  // when the last of them came
+  };
+  std::optional<Answer> answer_;
+  std::function<void(const std::string&)> status_;
+  // Since when the port has been lost, "HH:MM:SS", or "".
+  std::string lostSince_;
+  // Tells the status after a tick, or that the port is lost.
+  void Publish(const feeder::TickRecord& tick, bool failed);
+  void PublishLost();
 };
 
 }  // namespace shell

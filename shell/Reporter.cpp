@@ -22,6 +22,13 @@ std::string IsoTime(WallClock::time_point when) {
   return text.data();
 }
 
+std::string ClockTime(WallClock::time_point when) {
+  const LocalTime local = ToLocalTime(WallClock::to_time_t(when));
+  std::array<char, 16> text{};
+  std::strftime(text.data(), text.size(), "%H:%M:%S", &local.fields);
+  return text.data();
+}
+
 std::string DescribeTick(const feeder::TickRecord& tick, bool failed) {
   if (tick.pause) {
     return "pause of " + std::to_string(tick.paused.count()) + " ms";
@@ -45,8 +52,14 @@ std::string DescribeTick(const feeder::TickRecord& tick, bool failed) {
   return tick.file + " " + std::to_string(tick.written) + " of " + bytes + " sent, then stopped";
 }
 
-Reporter::Reporter(bool verbose, std::FILE* out, std::FILE* errors, AppendFile* log)
-    : verbose_(verbose), out_(out), errors_(errors), log_(log), stamped_(!IsJournal(out)) {}
+Reporter::Reporter(bool verbose, std::FILE* out, std::FILE* errors, AppendFile* log,
+                   AppendFile* capture)
+    : verbose_(verbose),
+      out_(out),
+      errors_(errors),
+      log_(log),
+      capture_(capture),
+      stamped_(!IsJournal(out)) {}
 
 void Reporter::Tick(WallClock::time_point started, const feeder::TickRecord& tick, bool failed) {
   Record(started, DescribeTick(tick, failed));
@@ -71,15 +84,22 @@ void Reporter::Record(WallClock::time_point when, const std::string& text) {
 }
 
 void Reporter::Log(WallClock::time_point when, const std::string& line) {
-  if (log_ == nullptr || !*log_) {
+  Append(log_, IsoTime(when) + " " + line + "\n", logFailed_, "the log");
+}
+
+void Reporter::Captured(const std::string& text) {
+  Append(capture_, text, captureFailed_, "the capture");
+}
+
+void Reporter::Append(AppendFile* file, const std::string& text, bool& failed, const char* what) {
+  if (file == nullptr || !*file) {
     return;
   }
-  if (const os::Outcome appended = log_->Append(IsoTime(when) + " " + line + "\n");
-      !appended.Worked() && !logFailed_) {
+  if (const os::Outcome appended = file->Append(text); !appended.Worked() && !failed) {
     // Said once: a full disk would otherwise say it at every line.
-    logFailed_ = true;
-    WriteOut(errors_, "checkfeed: Cannot write to the log " + os::Quoted(log_->Path()) + ": " +
-                          appended.Why() + "\n");
+    failed = true;
+    WriteOut(errors_, std::string("checkfeed: Cannot write to ") + what + " " +
+                          os::Quoted(file->Path()) + ": " + appended.Why() + "\n");
   }
 }
 

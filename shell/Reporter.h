@@ -24,31 +24,41 @@ using WallClock = std::chrono::system_clock;
 // "2026-12-07T10:00:20.015+01:00": local time, milliseconds, offset from UTC.
 std::string IsoTime(WallClock::time_point when);
 
+// "10:00:20": local time, to the second.
+std::string ClockTime(WallClock::time_point when);
+
 // What a tick did, in words: "check4.txt 265 bytes sent in 276.4 ms".
 std::string DescribeTick(const feeder::TickRecord& tick, bool failed);
 
 class Reporter {
  public:
   // The record goes to `out` when `verbose`, failures to `errors`, and both to `log` when it is
-  // open (it must outlive the reporter).
-  Reporter(bool verbose, std::FILE* out, std::FILE* errors, AppendFile* log = nullptr);
+  // open; what the device sent goes to `capture` (both must outlive the reporter).
+  Reporter(bool verbose, std::FILE* out, std::FILE* errors, AppendFile* log = nullptr,
+           AppendFile* capture = nullptr);
 
   void Tick(WallClock::time_point started, const feeder::TickRecord& tick, bool failed);
   // A line about the port ("Port ... is back") at that time.
   void Note(WallClock::time_point when, const std::string& text);
   // "checkfeed: <message>".
   void Failure(const std::string& message);
+  // Appends `text` to the capture.
+  void Captured(const std::string& text);
 
  private:
   void Record(WallClock::time_point when, const std::string& text);
   void Log(WallClock::time_point when, const std::string& line);
+  // Appends `text` to `file`; a failure is said once.
+  void Append(AppendFile* file, const std::string& text, bool& failed, const char* what);
 
   bool verbose_;
   std::FILE* out_;
   std::FILE* errors_;
   AppendFile* log_;
+  AppendFile* capture_;
   bool stamped_;
   bool logFailed_ = false;
+  bool captureFailed_ = false;
 };
 
 }  // namespace shell

@@ -66,6 +66,12 @@ int main(int argc, char** argv) {
       return Refuse("--log " + os::Quoted(options.log) + ": " + opened.Why(), false);
     }
   }
+  shell::AppendFile capture;
+  if (!options.capture.empty()) {
+    if (const os::Outcome opened = capture.Open(options.capture); !opened.Worked()) {
+      return Refuse("--capture " + os::Quoted(options.capture) + ": " + opened.Why(), false);
+    }
+  }
   // The check files are named relative to the working directory, as they are without --dir.
   if (!options.dir.empty()) {
     if (const os::Outcome changed = shell::ChangeDirectory(options.dir); !changed.Worked()) {
@@ -73,7 +79,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  shell::Reporter reporter(options.verbose, stdout, stderr, &log);
+  shell::Reporter reporter(options.verbose, stdout, stderr, &log, &capture);
   try {
     shell::StopSignals stopSignals;  // before the window module starts any thread
     if (shell::WindowWanted(options)) {

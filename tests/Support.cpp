@@ -57,7 +57,10 @@ std::string PatternBytes(std::size_t size, unsigned seed) {
 
 class StandInPort final : public serial::NativePort {
  public:
-  explicit StandInPort(StandInDevice& device) : device_(device) { ++device_.openPorts; }
+  StandInPort(StandInDevice& device, std::function<void(std::span<const std::byte>)> heard)
+      : device_(device), heard_(std::move(heard)) {
+    ++device_.openPorts;
+  }
   ~StandInPort() override {
     --device_.openPorts;
     ++device_.closes;
@@ -108,16 +111,21 @@ class StandInPort final : public serial::NativePort {
 
   void DiscardOutput() override { ++device_.discards; }
 
-  bool ReadInput(std::vector<std::byte>& into, serial::ReadResult&) override {
-    into.insert(into.end(), device_.answer.begin(), device_.answer.end());
+  bool ReadInput(serial::ReadResult&) override {
+    if (heard_ && !device_.answer.empty()) {
+      heard_(device_.answer);
+    }
     device_.answer.clear();
     return true;
   }
+
+  const serial::Listen* Listening() const override { return nullptr; }
 
   void DiscardInput() override {}
 
  private:
   StandInDevice& device_;
+  std::function<void(std::span<const std::byte>)> heard_;
   std::string pending_;  // handed over, not yet drained
   StandInDevice::Clock::time_point began_{};
 };
@@ -128,7 +136,7 @@ serial::SerialLink::Opener StandInDevice::Opener() {
     if (!refuse.empty()) {
       return serial::OpenedPort::Refused(refusedAs, os::Outcome::Failed(refuse));
     }
-    return serial::OpenedPort{.port = std::make_unique<StandInPort>(*this),
+    return serial::OpenedPort{.port = std::make_unique<StandInPort>(*this, options.heard),
                               .failure = {},
                               .mismatch = mismatch,
                               .problem = serial::PortProblem::None,

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -153,8 +155,15 @@ std::size_t DriverStep(const std::string& device) {
 class PosixPort final : public NativePort {
  public:
   PosixPort(os::Descriptor fd, LockFile lock, os::WakeHandle cancel, std::size_t step,
-            os::WakeHandle input)
-      : fd_(std::move(fd)), lock_(std::move(lock)), cancel_(cancel), step_(step), input_(input) {
+            os::WakeHandle input, std::function<void(std::span<const std::byte>)> heard)
+      : fd_(std::move(fd)),
+        lock_(std::move(lock)),
+        cancel_(cancel),
+        step_(step),
+        input_(input),
+        heard_(std::move(heard)),
+        listen_{.ready = {.handle = os::WakeOf(fd_.Get()), .ready = os::Waited::For::Reading},
+                .take = [this] { Hear(); }} {
     overruns_ = Overruns();
   }
 
@@ -184,7 +193,8 @@ class PosixPort final : public NativePort {
       } else if (count < 0 && errno == EAGAIN) {
         // Until the device can take more.
         const os::Waited room{.handle = os::WakeOf(fd_.Get()), .ready = os::Waited::For::Writing};
-        if (!WaitForRoom(room, cancel_, held, [this] { return Status(); })) {
+        if (!WaitForRoom(
+                room, cancel_, held, [this] { return Status(); }, Listening())) {
           result.cancelled = true;
           return false;
         }
@@ -211,6 +221,9 @@ class PosixPort final : public NativePort {
   // tcdrain() waits until the device's own buffer is on the wire, and no stop request can end
   // it: it is ended by a signal after `atMost`, and called again unless a stop came meanwhile.
   DeviceDrain DrainDevice(std::chrono::milliseconds atMost, WriteResult& result) override {
+    if (heard_) {
+      Hear();  // between two steps: what the device said meanwhile
+    }
     const os::Interrupter interrupter(atMost);
     if (::tcdrain(fd_.Get()) == 0) {
       return DeviceDrain::Done;
@@ -231,38 +244,52 @@ class PosixPort final : public NativePort {
 
   void DiscardInput() override { ::tcflush(fd_.Get(), TCIFLUSH); }
 
-  bool ReadInput(std::vector<std::byte>& into, ReadResult& result) override {
-    if (!input_ || ended_) {
-      return !ended_;  // it reads nothing, or has gone
+  bool ReadInput(ReadResult& result) override {
+    if (heard_) {
+      // What the driver itself lost (its FIFO or buffer overran before it was read) is told.
+      if (const std::optional<long long> overruns = Overruns();
+          overruns && overruns_ && *overruns > *overruns_) {
+        result.notice = "the driver lost " + std::to_string(*overruns - *overruns_) +
+                        " of the bytes the device sent (an overrun)";
+        overruns_ = overruns;
+      }
+      Hear();
     }
-    // What the driver itself lost (its FIFO or buffer overran before it was read) is told.
-    if (const std::optional<long long> overruns = Overruns();
-        overruns && overruns_ && *overruns > *overruns_) {
-      result.notice = "the driver lost " + std::to_string(*overruns - *overruns_) +
-                      " of the bytes the device sent (an overrun)";
-      overruns_ = overruns;
+    if (endedBy_ != 0) {
+      result.error = endedBy_;
+      result.gone = DeviceGone(endedBy_);
+      return false;
     }
+    return true;
+  }
+
+  const Listen* Listening() const override { return heard_ ? &listen_ : nullptr; }
+
+ private:
+  // Reads all the device has sent, for `heard_`.
+  void Hear() {
     std::array<std::byte, 4096> buffer{};
-    for (;;) {
+    while (endedBy_ == 0) {
       const ssize_t count = ::read(fd_.Get(), buffer.data(), buffer.size());
       if (count > 0) {
-        into.insert(into.end(), buffer.begin(), buffer.begin() + count);
+        heard_(std::span(buffer).first(static_cast<std::size_t>(count)));
       } else if (count < 0 && errno == EINTR) {
         continue;
-      } else if (count < 0 && errno == EAGAIN) {
-        return true;
+      } else if ((count < 0 && errno == EAGAIN) || (count == 0 && !HungUp())) {
+        return;  // nothing now: with VMIN and VTIME 0 a tty says so with 0
       } else {
         // A hang-up: nothing more will come, and the descriptor would stay readable.
-        ended_ = true;
+        endedBy_ = count < 0 ? errno : EIO;
         os::Forget(input_, fd_.Get());
-        result.error = count < 0 ? errno : EIO;
-        result.gone = DeviceGone(result.error);
-        return false;
       }
     }
   }
 
- private:
+  bool HungUp() const {
+    pollfd look{.fd = fd_.Get(), .events = POLLIN, .revents = 0};
+    return ::poll(&look, 1, 0) > 0 && (look.revents & (POLLHUP | POLLERR)) != 0;
+  }
+
   static void Failed(int error, WriteResult& result) {
     result.error = error;
     result.gone = DeviceGone(error);
@@ -273,7 +300,9 @@ class PosixPort final : public NativePort {
   os::WakeHandle cancel_;
   std::size_t step_;
   os::WakeHandle input_;  // where what the device sends is announced, when it is read at all
-  bool ended_ = false;
+  std::function<void(std::span<const std::byte>)> heard_;
+  Listen listen_;
+  int endedBy_ = 0;  // the error that ended what the device says (a hang-up)
   std::optional<long long> overruns_;
   bool cutShort_ = false;  // a write was cut short: what the device still holds is not wanted
 
@@ -326,7 +355,7 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel, os:
   SetModemLines(fd.Get(), options.line);
   // What the device sends is read only for the capture: what came before the program took the
   // port answers nothing of its.
-  const os::WakeHandle announced = options.capture ? input : os::WakeHandle();
+  const os::WakeHandle announced = options.heard ? input : os::WakeHandle();
   if (announced) {
     ::tcflush(fd.Get(), TCIFLUSH);
     if (const int error = os::Announce(announced, fd.Get()); error != 0) {
@@ -334,7 +363,7 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel, os:
     }
   }
   return {.port = std::make_unique<PosixPort>(std::move(fd), std::move(lock), cancel,
-                                              DriverStep(device), announced),
+                                              DriverStep(device), announced, options.heard),
           .failure = {},
           .mismatch = std::move(mismatch),
           .problem = PortProblem::None,

@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "os/Error.h"
 #include "os/Wait.h"
@@ -89,7 +91,8 @@ class PendingWrite {
 class WindowsPort final : public NativePort {
  public:
   WindowsPort(os::OwnedWake port, os::OwnedWake written, os::WakeHandle cancel,
-              const LineSettings& line)
+              const LineSettings& line, os::WakeHandle input,
+              std::function<void(std::span<const std::byte>)> heard)
       : port_(std::move(port)),
         written_(std::move(written)),
         cancel_(cancel),
@@ -97,7 +100,29 @@ class WindowsPort final : public NativePort {
         // At most about a second of the line's time a write, and never more than the driver's
         // queue: each write that finishes says how far the send got where the driver does not
         // count a write under way in its queue (Wine on a pseudo-terminal).
-        chunk_(std::clamp<DWORD>(bytesPerSecond_, 1, kQueueSize)) {}
+        chunk_(std::clamp<DWORD>(bytesPerSecond_, 1, kQueueSize)),
+        input_(input),
+        heard_(std::move(heard)),
+        listen_{.ready = {.handle = input, .ready = os::Waited::For::Reading},
+                .take = [this] { Hear(); }} {
+    if (heard_) {
+      waiting_.hEvent = os::NativeOf<HANDLE>(input_);
+      reading_.hEvent = os::NativeOf<HANDLE>(read_.Handle());
+      received_.resize(kQueueSize);
+      Hear();  // the first wait for a byte, under way from now on
+    }
+  }
+
+  ~WindowsPort() override {
+    if (waitPending_) {
+      CancelIoEx(Port(), &waiting_);
+      DWORD count = 0;
+      GetOverlappedResult(Port(), &waiting_, &count, TRUE);
+    }
+    if (heard_) {
+      ResetEvent(os::NativeOf<HANDLE>(input_));  // nothing more to announce
+    }
+  }
 
   // The port is opened for overlapped writes only so that a stop request can end one: the tick
   // still waits for each write to finish, as a synchronous write would. Adapters report 31, 22,
@@ -122,7 +147,7 @@ class WindowsPort final : public NativePort {
         }
         return last;
       };
-      switch (WaitForQueue(look, written_.Get(), bytesPerSecond_, cancel_, held)) {
+      switch (WaitForQueue(look, written_.Get(), bytesPerSecond_, cancel_, held, Listening())) {
         case Drained::Cancelled:
           result.written += write.Cancel();
           result.cancelled = true;
@@ -155,6 +180,7 @@ class WindowsPort final : public NativePort {
       gone.error = static_cast<int>(GetLastError());
       return gone;
     }
+    overrun_ = overrun_ || (errors & (CE_OVERRUN | CE_RXOVER)) != 0;
     LineStatus told;
     told.queued = status.cbOutQue;
     told.hold = HoldOf(status);
@@ -173,7 +199,24 @@ class WindowsPort final : public NativePort {
 
   void DiscardInput() override { PurgeComm(Port(), PURGE_RXCLEAR); }
 
-  bool ReadInput(std::vector<std::byte>&, ReadResult&) override { return true; }
+  bool ReadInput(ReadResult& result) override {
+    if (!heard_) {
+      return true;
+    }
+    Hear();
+    Status();  // the driver's errors: an overrun among them
+    if (std::exchange(overrun_, false)) {
+      result.notice = "the driver lost bytes the device sent (an overrun)";
+    }
+    if (readError_ != 0) {
+      result.error = readError_;
+      result.gone = true;
+      return false;
+    }
+    return true;
+  }
+
+  const Listen* Listening() const override { return heard_ ? &listen_ : nullptr; }
 
  private:
   static void Lost(int error, WriteResult& result) {
@@ -183,17 +226,97 @@ class WindowsPort final : public NativePort {
 
   HANDLE Port() const { return os::NativeOf<HANDLE>(port_.Get()); }
 
+  // Takes what the device has sent, for `heard_`, and waits for more: a WaitCommEvent for the
+  // next byte (EV_RXCHAR) is always under way, and sets the input event when one comes. The reads
+  // themselves return at once with what there is, as the port's time-outs have them.
+  void Hear() {
+    while (readError_ == 0) {
+      if (waitPending_) {
+        DWORD count = 0;
+        if (!GetOverlappedResult(Port(), &waiting_, &count, FALSE)) {
+          if (GetLastError() == ERROR_IO_INCOMPLETE) {
+            return;
+          }
+          // Wine ends a wait under way when the port is written to: it is only waited for again.
+          if (GetLastError() != ERROR_OPERATION_ABORTED) {
+            Ended(static_cast<int>(GetLastError()));
+            return;
+          }
+        }
+        waitPending_ = false;
+      }
+      if (!TakeWhatCame()) {
+        return;
+      }
+      if (!WaitCommEvent(Port(), &events_, &waiting_)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+          Ended(static_cast<int>(GetLastError()));
+          return;
+        }
+        waitPending_ = true;
+        // A byte that came between the read and the wait is taken now; the wait stays.
+        TakeWhatCame();
+        return;
+      }
+      // The event had come already: take it, and wait again.
+    }
+  }
+
+  // Reads what the driver holds of what the device sent. False when the port failed.
+  bool TakeWhatCame() {
+    for (;;) {
+      COMSTAT status{};
+      DWORD errors = 0;
+      if (!ClearCommError(Port(), &errors, &status)) {
+        Ended(static_cast<int>(GetLastError()));
+        return false;
+      }
+      overrun_ = overrun_ || (errors & (CE_OVERRUN | CE_RXOVER)) != 0;
+      if (status.cbInQue == 0) {
+        return true;
+      }
+      DWORD count = 0;
+      const auto wanted = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(received_.size()));
+      if ((!ReadFile(Port(), received_.data(), wanted, nullptr, &reading_) &&
+           GetLastError() != ERROR_IO_PENDING) ||
+          !GetOverlappedResult(Port(), &reading_, &count, TRUE)) {
+        Ended(static_cast<int>(GetLastError()));
+        return false;
+      }
+      if (count == 0) {
+        return true;
+      }
+      heard_(std::span(received_).first(count));
+    }
+  }
+
+  // Nothing more will come: said at the next ReadInput.
+  void Ended(int error) {
+    readError_ = error;
+    SetEvent(os::NativeOf<HANDLE>(input_));  // so that ReadInput is called, and tells of it
+  }
+
   os::OwnedWake port_;
   os::OwnedWake written_;  // signalled when a write finishes
   os::WakeHandle cancel_;
   unsigned bytesPerSecond_;
   DWORD chunk_;
+  os::WakeHandle input_;
+  std::function<void(std::span<const std::byte>)> heard_;
+  Listen listen_;
+  os::WakeEvent read_;
+  OVERLAPPED waiting_{};
+  OVERLAPPED reading_{};
+  DWORD events_ = 0;
+  std::vector<std::byte> received_;
+  bool waitPending_ = false;
+  int readError_ = 0;
+  bool overrun_ = false;
 };
 
 }  // namespace
 
-OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel,
-                          [[maybe_unused]] os::WakeHandle input) {
+OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel, os::WakeHandle input) {
   HANDLE port = CreateFileW(DevicePath(options.device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
@@ -236,7 +359,11 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel,
   }
   COMMTIMEOUTS timeouts = ToCommTimeouts(options.timeouts);
   SetCommTimeouts(port, &timeouts);
-  SetCommMask(port, 0);
+  // With --capture the port tells when a byte comes (EV_RXCHAR); without it, nothing.
+  SetCommMask(port, options.heard ? EV_RXCHAR : 0);
+  if (options.heard) {
+    PurgeComm(port, PURGE_RXCLEAR);  // what came before the program took the port answers nothing
+  }
   const bool modemLines = SetModemLines(port, wanted);
 
   DCB actual{};
@@ -248,7 +375,7 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel,
     DescribeMismatch(wanted, actual, modemLines, mismatch);
   }
   return {.port = std::make_unique<WindowsPort>(std::move(ownedPort), std::move(written), cancel,
-                                                options.line),
+                                                options.line, input, options.heard),
           .failure = {},
           .mismatch = mismatch.Text(),
           .problem = PortProblem::None,

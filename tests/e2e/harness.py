@@ -19,8 +19,8 @@ import time
 import unittest
 
 from display import Xvfb  # noqa: F401
-from line import (Arrivals, Link, OpenCounter, Pty, group_bursts, port_is_free,  # noqa: F401
-                  unread, wait_until)
+from line import (Arrivals, Device, Link, OpenCounter, Pty, group_bursts,  # noqa: F401
+                  port_is_free, unread, wait_until)
 from program import (RECORD, SENT, SKIP, WINE_NOISE, Checkfeed, Lines, Target,  # noqa: F401
                      mapped_libraries, records, require_namespaces, send_took, session_process,
                      toolkit_libraries, windows_path)

@@ -151,6 +151,73 @@ class Arrivals:
         return time.monotonic() - self._last()
 
 
+class Device:
+    """The far end of the line as a device that answers: it reads what arrives at the master,
+    `chunk` bytes at a time with `pause` seconds between reads (a slow reader makes a long
+    send), and when a file is over (nothing more for `gap` seconds), or at once for a file whose
+    answer `early` says is given while it still arrives, it writes the pieces `answer(data)`
+    returns, `spacing` seconds apart. What it received is in `received`, what it wrote in
+    `sent`."""
+
+    def __init__(self, pty, answer, chunk=65536, pause=0.0, gap=0.05, spacing=0.02,
+                 early=lambda data: False):
+        self.pty, self.answer, self.chunk, self.pause = pty, answer, chunk, pause
+        self.gap, self.spacing, self.early = gap, spacing, early
+        self.received = bytearray()
+        self.sent = bytearray()
+        self.running = True
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _answer(self, data):
+        for index, piece in enumerate(self.answer(bytes(data))):
+            if index:
+                time.sleep(self.spacing)
+            view = memoryview(piece)
+            while view and self.running:  # all of it, as the program reads it
+                try:
+                    view = view[os.write(self.pty.master, view):]
+                except (BlockingIOError, TypeError):
+                    self._read()
+            self.sent += piece
+
+    def _read(self):
+        master = self.pty.master
+        if master is None:
+            self.running = False  # the line was hung up
+            return b""
+        if select.select([master], [], [], 0.01)[0]:
+            try:
+                data = os.read(master, self.chunk)
+            except OSError:
+                return b""
+            self.received += data
+            return data
+        return b""
+
+    def _run(self):
+        os.set_blocking(self.pty.master, False)
+        file, last, answered = bytearray(), time.monotonic(), False
+        while self.running and self.pty.master is not None:
+            data = self._read()
+            if data:
+                file += data
+                last = time.monotonic()
+                if not answered and self.early(bytes(file)):
+                    answered = True
+                    self._answer(file)
+                if self.pause:
+                    time.sleep(self.pause)
+            elif file and time.monotonic() - last > self.gap:
+                if not answered:
+                    self._answer(file)
+                file, answered = bytearray(), False
+
+    def stop(self):
+        self.running = False
+        self.thread.join(timeout=5)
+
+
 # A line of the program's record of every tick (--verbose): its local time, then what happened.
 
 class Link:
