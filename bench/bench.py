@@ -143,7 +143,14 @@ def main():
     parser.add_argument("--only-windows", action="store_true", help="measure only checkfeed.exe")
     parser.add_argument("--only-held", action="store_true",
                         help="measure only a held send, on Linux and (with --exe) under Wine")
+    parser.add_argument("--only-answers", action="store_true",
+                        help="measure only the beat with a device that talks, and through ser2net")
     options = parser.parse_args()
+    env = {key: value for key, value in os.environ.items() if key not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    files = {n: (f"CHECK {n}\r\n".encode() + bytes(range(256)) * n) for n in range(1, 7)}
+    if options.only_answers:
+        answers(options, files, env)
+        return 0
     if options.only_held:
         held_line("checkfeed", lambda pty: [os.path.abspath(options.binary), "--no-window",
                                             "--period", "1000", "--port", pty.path])
@@ -157,8 +164,6 @@ def main():
     if options.only_windows:
         return windows(options)
 
-    files = {n: (f"CHECK {n}\r\n".encode() + bytes(range(256)) * n) for n in range(1, 7)}
-    env = {key: value for key, value in os.environ.items() if key not in ("DISPLAY", "WAYLAND_DISPLAY")}
     contenders = [
         Contender("checkfeed", [os.path.abspath(options.binary), "--no-window", "--port", "{PORT}"],
                   files, env),
@@ -220,11 +225,62 @@ def main():
     if options.xwindow:
         window_start(options)
     subprocess.run([options.tick_bench, "20"], check=True)
+    answers(options, files, env)
     held_line("checkfeed", lambda pty: [os.path.abspath(options.binary), "--no-window", "--period",
                                         "1000", "--port", pty.path])
     if options.exe:
         windows(options)
     return 0
+
+
+def answers(options, files, env):
+    """The beat while the device talks: checkfeed --capture on a pty whose far end sends without a
+    pause at about the line's speed (10 bytes every 10 ms) for a rotation and back, every byte of
+    which must be in the capture; then a rotation through ser2net (RFC 2217) to a pty behind it."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                    "e2e"))
+    import network  # noqa: E402 (the tests' ser2net)
+    sends = 7  # a rotation and back: 35 s
+    folder = tempfile.mkdtemp(prefix="checkfeed-bench-")
+    capture = os.path.join(folder, "capture.raw")
+    talker = Contender("talking", [os.path.abspath(options.binary), "--no-window", "--port",
+                                   "{PORT}", "--capture", capture, "--capture-format", "raw"],
+                       files, env)
+    talker.start()
+    harness.wait_until(lambda: talker.opens.times, 5)
+    time.sleep(0.5)
+    device = harness.Talker(talker.pty)
+    harness.wait_until(lambda: len(talker.arrivals.bursts(gap=1.0)) >= sends, 60)
+    said = device.stop()
+    time.sleep(0.5)
+    figures = schedule_figures(talker, talker.arrivals.bursts(gap=1.0)[:sends])
+    with open(capture, "rb") as kept:
+        whole = kept.read() == said
+    talker.stop()
+    shutil.rmtree(folder, True)
+    print(f"checkfeed --capture, the device talking throughout ({len(said)} bytes in): schedule "
+          f"error max {figures['max']:.2f} ms over {figures['sends']} sends, bytes exact "
+          f"{figures['exact']}/{figures['sends']}, capture {'whole' if whole else 'NOT whole'}",
+          flush=True)
+
+    behind = Contender("ser2net", [], files, env)
+    server = network.Ser2net(behind.pty.path)
+    behind.command = [os.path.abspath(options.binary), "--no-window", "--port", server.url()]
+    behind.start()
+    harness.wait_until(lambda: len(behind.arrivals.bursts(gap=1.0)) >= sends, 60)
+    time.sleep(1.5)
+    figures = schedule_figures(behind, behind.arrivals.bursts(gap=1.0)[:sends])
+    server_stop = server.close  # ser2net goes before the pty behind it
+    os.killpg(behind.process.pid, signal.SIGTERM)
+    behind.process.wait(timeout=10)
+    server_stop()
+    behind.arrivals.stop()
+    behind.opens.close()
+    behind.pty.close()
+    shutil.rmtree(behind.folder, True)
+    print(f"checkfeed through ser2net (rfc2217://): schedule error max {figures['max']:.2f} ms "
+          f"over {figures['sends']} sends, bytes exact {figures['exact']}/{figures['sends']}",
+          flush=True)
 
 
 def scale(options, files, env):

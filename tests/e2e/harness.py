@@ -19,7 +19,7 @@ import time
 import unittest
 
 from display import Xvfb  # noqa: F401
-from line import (Arrivals, Device, Link, OpenCounter, Pty, group_bursts,  # noqa: F401
+from line import (Arrivals, Device, Link, OpenCounter, Pty, Talker, group_bursts,  # noqa: F401
                   port_is_free, unread, wait_until)
 from program import (RECORD, SENT, SKIP, WINE_NOISE, Checkfeed, Lines, Target,  # noqa: F401
                      mapped_libraries, records, require_namespaces, send_took, session_process,

@@ -5,7 +5,6 @@ anew; and the service tells systemd how it is (NOTIFY_SOCKET)."""
 import os
 import re
 import socket
-import threading
 import time
 
 import harness
@@ -100,34 +99,20 @@ class Capture(harness.Scene):
         for n in range(1, 7):
             self.write_check(n, f"check {n}\r\n".encode())
         arrivals = harness.Arrivals(self.pty)
-        talking = True
-        said = bytearray()
-
-        def talk():  # about the line's full speed at 9600 baud: 10 bytes every 10 ms
-            while talking:
-                piece = bytes((len(said) + i) % 256 for i in range(10))
-                try:
-                    os.write(self.pty.master, piece)
-                    said.extend(piece)
-                except OSError:
-                    pass
-                time.sleep(0.01)
-        talker = threading.Thread(target=talk, daemon=True)
         program = self.start("--no-window", "--capture", self.capture_path(), "--capture-format",
                              "raw", "--period", "1000")
         # Once the first file has come the port is open: what the device says from then on is kept.
         self.assertEqual(arrivals.wait_for_bytes(1, timeout=3), 9)
-        talker.start()
+        talker = harness.Talker(self.pty)
         bursts = arrivals.wait_for_bursts(6, timeout=10, gap=0.3)
-        talking = False
-        talker.join()
+        said = talker.stop()
         time.sleep(0.3)
         self.stop(program)
         self.assert_ends_cleanly(program)
         for index, (when, _) in enumerate(bursts[:6]):
             self.assertAlmostEqual(when - bursts[0][0], index * 1.0, delta=0.1)
         with open(self.capture_path(), "rb") as capture:
-            self.assertEqual(capture.read(), bytes(said))
+            self.assertEqual(capture.read(), said)
 
     def test_a_capture_rotated_away_is_made_anew_and_nothing_is_lost(self):
         for n in range(1, 7):

@@ -2,6 +2,7 @@
 comes back when ser2net does, and holds its own against servers that misbehave."""
 
 import re
+import socket
 import termios
 import time
 
@@ -84,14 +85,26 @@ class NetworkPort(harness.Scene):
 
     def test_a_refused_connection_an_unknown_host_and_a_closed_one_are_said_at_once(self):
         port = network.free_port()
-        for name, reason in ((f"rfc2217://127.0.0.1:{port}", "cannot connect to 127.0.0.1 port"),
-                             ("socket://checkfeed-no-such-host.invalid:4001",
-                              "cannot connect to checkfeed-no-such-host.invalid port 4001: ")):
+        # A server whose queue of connections is full: the next is never answered.
+        full = socket.socket()
+        self.addCleanup(full.close)
+        full.bind(("127.0.0.1", 0))
+        full.listen(0)
+        waiting = socket.create_connection(full.getsockname())
+        self.addCleanup(waiting.close)
+        silent = full.getsockname()[1]
+        for name, reason, within in (
+                (f"rfc2217://127.0.0.1:{port}", "cannot connect to 127.0.0.1 port", 3),
+                ("socket://checkfeed-no-such-host.invalid:4001",
+                 "cannot connect to checkfeed-no-such-host.invalid port 4001: ", 3),
+                (f"socket://127.0.0.1:{silent}",
+                 f"cannot connect to 127.0.0.1 port {silent}: no answer within 3 s", 5)):
             with self.subTest(port=name):
                 program = self.start("--no-window", "--port", name)
                 said = program.stderr.wait_for(
                     lambda line, name=name, reason=reason: line.startswith(
-                        f'checkfeed: Cannot open port "{name}": {reason}'), 3 + self.target.startup)
+                        f'checkfeed: Cannot open port "{name}": {reason}'),
+                    within + self.target.startup)
                 self.assertTrue(said, program.stderr.texts())
                 self.stop(program)
                 self.assertEqual(program.wait(timeout=10)[0], 0)
