@@ -18,7 +18,7 @@ struct LineSettings {
   unsigned stopBits;   // 1 or 2
   bool ctsRtsFlow;     // hardware flow control: output held while the device drops CTS
   bool xonXoffOutput;  // output held between the device's XOFF and XON
-  bool xonXoffInput;   // we send XOFF/XON as our input fills (never on: we read nothing)
+  bool xonXoffInput;   // we send XOFF/XON as our input fills (never on: it would land in a file)
   bool dtr;            // DTR raised while the port is open
   bool rts;            // RTS raised while the port is open
 };

@@ -258,8 +258,8 @@ std::vector<Option> MakeTable() {
       {"none", "rts-cts", "xon-xoff"},
       [](Options& options, std::size_t kind) {
         options.port.line.ctsRtsFlow = kind == 1;
-        // Only the device's XON/XOFF holds our output. Never ours: we read nothing, and an XOFF
-        // we sent would be a byte in the middle of a check file.
+        // Only the device's XON/XOFF holds our output. Never ours: an XOFF we sent would be a
+        // byte in the middle of a check file.
         options.port.line.xonXoffOutput = kind == 2;
         options.port.line.xonXoffInput = false;
       },

@@ -109,12 +109,12 @@ class WindowsPort final : public NativePort {
       waiting_.hEvent = os::NativeOf<HANDLE>(input_);
       reading_.hEvent = os::NativeOf<HANDLE>(read_.Handle());
       received_.resize(kQueueSize);
-      Hear();  // the first wait for a byte, under way from now on
+      Hear();  // the first read of a byte, under way from now on
     }
   }
 
   ~WindowsPort() override {
-    if (waitPending_) {
+    if (firstPending_) {
       CancelIoEx(Port(), &waiting_);
       DWORD count = 0;
       GetOverlappedResult(Port(), &waiting_, &count, TRUE);
@@ -226,39 +226,34 @@ class WindowsPort final : public NativePort {
 
   HANDLE Port() const { return os::NativeOf<HANDLE>(port_.Get()); }
 
-  // Takes what the device has sent, for `heard_`, and waits for more: a WaitCommEvent for the
-  // next byte (EV_RXCHAR) is always under way, and sets the input event when one comes. The reads
-  // themselves return at once with what there is, as the port's time-outs have them.
+  // Takes what the device has sent, for `heard_`, and waits for more: a read of one byte is
+  // always under way, which the port's time-outs end when a byte comes, setting the input event
+  // (a wait for EV_RXCHAR would be the other way, but Wine misses bytes that come while the
+  // queue is full). The rest is then read at once, as much as the driver holds.
   void Hear() {
     while (readError_ == 0) {
-      if (waitPending_) {
+      if (firstPending_) {
         DWORD count = 0;
         if (!GetOverlappedResult(Port(), &waiting_, &count, FALSE)) {
           if (GetLastError() == ERROR_IO_INCOMPLETE) {
             return;
           }
-          // Wine ends a wait under way when the port is written to: it is only waited for again.
-          if (GetLastError() != ERROR_OPERATION_ABORTED) {
-            Ended(static_cast<int>(GetLastError()));
-            return;
-          }
+          Ended(static_cast<int>(GetLastError()));
+          return;
         }
-        waitPending_ = false;
+        firstPending_ = false;
+        if (count == 1) {
+          heard_(std::span(&first_, 1));
+        }
       }
       if (!TakeWhatCame()) {
         return;
       }
-      if (!WaitCommEvent(Port(), &events_, &waiting_)) {
-        if (GetLastError() != ERROR_IO_PENDING) {
-          Ended(static_cast<int>(GetLastError()));
-          return;
-        }
-        waitPending_ = true;
-        // A byte that came between the read and the wait is taken now; the wait stays.
-        TakeWhatCame();
+      if (!ReadFile(Port(), &first_, 1, nullptr, &waiting_) && GetLastError() != ERROR_IO_PENDING) {
+        Ended(static_cast<int>(GetLastError()));
         return;
       }
-      // The event had come already: take it, and wait again.
+      firstPending_ = true;  // under way, or done at once: looked at again above
     }
   }
 
@@ -307,9 +302,9 @@ class WindowsPort final : public NativePort {
   os::WakeEvent read_;
   OVERLAPPED waiting_{};
   OVERLAPPED reading_{};
-  DWORD events_ = 0;
+  std::byte first_{};
   std::vector<std::byte> received_;
-  bool waitPending_ = false;
+  bool firstPending_ = false;
   int readError_ = 0;
   bool overrun_ = false;
 };
@@ -357,13 +352,17 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel, os:
   if (!SetCommState(port, &wanted)) {
     mismatch.Item("cannot apply its settings: " + os::ErrorText(static_cast<int>(GetLastError())));
   }
+  // With --capture a read waits for the first byte, however long (it is overlapped: the program
+  // never waits for it), and returns what has come; without it, a read would return at once.
   COMMTIMEOUTS timeouts = ToCommTimeouts(options.timeouts);
-  SetCommTimeouts(port, &timeouts);
-  // With --capture the port tells when a byte comes (EV_RXCHAR); without it, nothing.
-  SetCommMask(port, options.heard ? EV_RXCHAR : 0);
   if (options.heard) {
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = MAXDWORD - 1;
     PurgeComm(port, PURGE_RXCLEAR);  // what came before the program took the port answers nothing
   }
+  SetCommTimeouts(port, &timeouts);
+  SetCommMask(port, 0);
   const bool modemLines = SetModemLines(port, wanted);
 
   DCB actual{};

@@ -175,7 +175,7 @@ class WindowRun(harness.Scene):
         # A port on the network that refuses the connection: told at the show, with what to check.
         number = network.free_port()
         port = f"rfc2217://127.0.0.1:{number}"
-        program = self.start("--port", port, env=display.env)
+        program = self.start("--port", port, env=display.env, **options)
         self.assertEqual(len(display.wait_for("Form1", timeout=10 + self.target.startup)), 1)
         box = display.wait_for("checkfeed: 1 failure", timeout=5)
         self.assertEqual(len(box), 1)

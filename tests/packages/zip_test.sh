@@ -32,7 +32,7 @@ for program in checkfeed checkfeedc; do
   for dll in $(awk '/DLL Name:/ {print tolower($3)}' "$out/$program.dump"); do
     case $dll in
       kernel32.dll | user32.dll | gdi32.dll | shell32.dll | advapi32.dll | winmm.dll | msvcrt.dll | \
-        setupapi.dll) ;;
+        setupapi.dll | ws2_32.dll) ;;
       *) fail "$program.exe needs $dll" ;;
     esac
   done

@@ -119,7 +119,8 @@ TEST(LineSettingsTest, TranslatesEveryFieldAndNamesWhatDidNotTake) {
 }
 
 TEST_F(SerialPortTest, UnderXonXoffWhatTheDeviceSentIsDiscardedBeforeEachSend) {
-  // We read nothing: unread input must not pile up until the device's XON is lost in it.
+  // Without a capture nothing is read: unread input must not pile up until the device's XON is
+  // lost in it.
   serial::PortOptions options{.device = pty_.SlavePath()};
   options.line.xonXoffOutput = true;
   ASSERT_EQ(link_.Open(options).Why(), "");
