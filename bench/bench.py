@@ -241,27 +241,28 @@ def answers(options, files, env):
                                     "e2e"))
     import network  # noqa: E402 (the tests' ser2net)
     sends = 7  # a rotation and back: 35 s
-    folder = tempfile.mkdtemp(prefix="checkfeed-bench-")
-    capture = os.path.join(folder, "capture.raw")
-    talker = Contender("talking", [os.path.abspath(options.binary), "--no-window", "--port",
-                                   "{PORT}", "--capture", capture, "--capture-format", "raw"],
-                       files, env)
-    talker.start()
-    harness.wait_until(lambda: talker.opens.times, 5)
-    time.sleep(0.5)
-    device = harness.Talker(talker.pty)
-    harness.wait_until(lambda: len(talker.arrivals.bursts(gap=1.0)) >= sends, 60)
-    said = device.stop()
-    time.sleep(0.5)
-    figures = schedule_figures(talker, talker.arrivals.bursts(gap=1.0)[:sends])
-    with open(capture, "rb") as kept:
-        whole = kept.read() == said
-    talker.stop()
-    shutil.rmtree(folder, True)
-    print(f"checkfeed --capture, the device talking throughout ({len(said)} bytes in): schedule "
-          f"error max {figures['max']:.2f} ms over {figures['sends']} sends, bytes exact "
-          f"{figures['exact']}/{figures['sends']}, capture {'whole' if whole else 'NOT whole'}",
-          flush=True)
+    for talks in (False, True):
+        folder = tempfile.mkdtemp(prefix="checkfeed-bench-")
+        capture = os.path.join(folder, "capture.raw")
+        talker = Contender("talking", [os.path.abspath(options.binary), "--no-window", "--port",
+                                       "{PORT}", "--capture", capture, "--capture-format", "raw"],
+                           files, env)
+        talker.start()
+        harness.wait_until(lambda: talker.opens.times, 5)
+        time.sleep(0.5)
+        device = harness.Talker(talker.pty) if talks else None
+        harness.wait_until(lambda: len(talker.arrivals.bursts(gap=1.0)) >= sends, 60)
+        said = device.stop() if device else b""
+        time.sleep(0.5)
+        figures = schedule_figures(talker, talker.arrivals.bursts(gap=1.0)[:sends])
+        with open(capture, "rb") as kept:
+            whole = kept.read() == said
+        talker.stop()
+        shutil.rmtree(folder, True)
+        print(f"checkfeed --capture, the device {'talking throughout' if talks else 'silent'} "
+              f"({len(said)} bytes in): schedule error max {figures['max']:.2f} ms over "
+              f"{figures['sends']} sends, bytes exact {figures['exact']}/{figures['sends']}, "
+              f"capture {'whole' if whole else 'NOT whole'}", flush=True)
 
     behind = Contender("ser2net", [], files, env)
     server = network.Ser2net(behind.pty.path)

@@ -8,6 +8,8 @@ import fcntl
 import os
 import select
 import struct
+import subprocess
+import sys
 import termios
 import threading
 import time
@@ -220,29 +222,34 @@ class Device:
 
 class Talker:
     """A device that talks without a pause at about 9600 baud's full speed: 10 bytes every 10 ms
-    to the pty's master, from now until stop(). What it said is in `said`."""
+    to the pty's master, from now until stop(), which returns what it said. It is a process of its
+    own, so that the threads that stamp what arrives never wait for it."""
+
+    SCRIPT = """
+import os, signal, sys, time
+fd, count, running = int(sys.argv[1]), 0, True
+def stop(*_):
+    global running
+    running = False
+signal.signal(signal.SIGTERM, stop)
+while running:
+    try:
+        count += os.write(fd, bytes((count + i) % 256 for i in range(10)))
+    except (BlockingIOError, InterruptedError):
+        pass
+    time.sleep(0.01)
+print(count, flush=True)
+"""
 
     def __init__(self, pty):
-        self.pty = pty
-        self.said = bytearray()
-        self.talking = True
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
-
-    def _run(self):
-        while self.talking:
-            piece = bytes((len(self.said) + i) % 256 for i in range(10))
-            try:
-                os.write(self.pty.master, piece)
-                self.said.extend(piece)
-            except (OSError, TypeError):
-                pass
-            time.sleep(0.01)
+        os.set_blocking(pty.master, False)
+        self.process = subprocess.Popen([sys.executable, "-c", self.SCRIPT, str(pty.master)],
+                                        pass_fds=[pty.master], stdout=subprocess.PIPE)
 
     def stop(self):
-        self.talking = False
-        self.thread.join(timeout=2)
-        return bytes(self.said)
+        self.process.terminate()
+        count = int(self.process.communicate(timeout=10)[0])
+        return bytes(i % 256 for i in range(count))
 
 
 # A line of the program's record of every tick (--verbose): its local time, then what happened.
