@@ -32,8 +32,9 @@ def main():
     parser.add_argument("binary")
     parser.add_argument("--seconds", type=float, default=47.0,
                         help="how long to watch (default 47: a rotation, the pause, and back)")
-    parser.add_argument("--files", type=int, default=0,
-                        help="stop once this many files have landed (default: no limit)")
+    parser.add_argument("--files", type=int, default=7,
+                        help="stop once this many files have landed (default 7: the rotation and "
+                        "check1.txt again; 0: no limit)")
     options = parser.parse_args()
 
     folder = tempfile.mkdtemp(prefix="checkfeed-demo-")
