@@ -11,6 +11,7 @@ namespace {
 struct Heartbeat {
   std::chrono::nanoseconds every{0};
   std::function<void()> beat;
+  Clock::time_point last{};  // when it last beat
 };
 
 Heartbeat& TheHeartbeat() {
@@ -21,24 +22,28 @@ Heartbeat& TheHeartbeat() {
 }  // namespace
 
 void SetHeartbeat(std::chrono::nanoseconds every, std::function<void()> beat) {
-  TheHeartbeat() = {.every = every, .beat = std::move(beat)};
+  TheHeartbeat() = {.every = every, .beat = std::move(beat), .last = Clock::now()};
 }
 
 std::optional<std::size_t> WaitForAny(std::span<const Waited> waited,
                                       std::optional<Clock::time_point> deadline) {
-  const Heartbeat& heartbeat = TheHeartbeat();
+  Heartbeat& heartbeat = TheHeartbeat();
   if (!heartbeat.beat) {
     return SystemWait(waited, deadline);
   }
-  // In steps no longer than the beat's, each ended by the deadline itself when it is nearer: the
-  // wait ends when it would have.
+  // Beats when its time has come, whether in one long wait or across many short ones (a held
+  // send looks at its line ten times a second), and waits in steps that end when the next beat
+  // is due, or at the deadline itself when that is nearer: the wait ends when it would have.
   for (;;) {
-    const auto step = Clock::now() + heartbeat.every;
-    const bool last = deadline && *deadline <= step;
-    if (const auto ready = SystemWait(waited, last ? *deadline : step); ready || last) {
+    if (const auto now = Clock::now(); now - heartbeat.last >= heartbeat.every) {
+      heartbeat.last = now;
+      heartbeat.beat();
+    }
+    const auto next = heartbeat.last + heartbeat.every;
+    const bool last = deadline && *deadline <= next;
+    if (const auto ready = SystemWait(waited, last ? *deadline : next); ready || last) {
       return ready;
     }
-    heartbeat.beat();
   }
 }
 

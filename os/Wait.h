@@ -119,9 +119,10 @@ std::optional<std::size_t> WaitForAny(std::span<const Waited> waited,
 std::optional<std::size_t> SystemWait(std::span<const Waited> waited,
                                       std::optional<Clock::time_point> deadline);
 
-// A beat every wait of the program's thread gives while it waits, at least every `every`: a
-// service manager can then tell a program that waits (for its next tick, through a long pause or
-// a held line) from one that hangs (systemd's watchdog). None unless set.
+// A beat the program's waits give at least every `every` while it waits, in one long wait or
+// across many short ones: a service manager can then tell a program that waits (for its next
+// tick, through a long pause, a long send or a held line) from one that hangs (systemd's
+// watchdog). None unless set.
 void SetHeartbeat(std::chrono::nanoseconds every, std::function<void()> beat);
 
 // The same, each handle waited for reading.

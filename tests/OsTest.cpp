@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <system_error>
+#include <vector>
 
 #include "os/Timer.h"
 #include "os/Wait.h"
@@ -42,6 +43,24 @@ TEST(WaitTest, AWaitEndsEarlyWhenStopIsRequested) {
 
   stop.Raise();
   EXPECT_FALSE(os::WaitUntil(os::Clock::now() + 60s, stop.Handle()));
+}
+
+TEST(WaitTest, TheHeartbeatComesInOneLongWaitAndAcrossManyShortOnes) {
+  std::vector<os::Clock::time_point> beats;
+  os::SetHeartbeat(20ms, [&beats] { beats.push_back(os::Clock::now()); });
+  os::WakeEvent never;
+  EXPECT_TRUE(os::WaitUntil(os::Clock::now() + 110ms, never.Handle()));
+  const std::size_t inTheLongOne = beats.size();
+  // A send that looks at its line again and again, each look shorter than the beat's time.
+  const auto started = os::Clock::now();
+  while (os::Clock::now() - started < 110ms) {
+    EXPECT_TRUE(os::WaitUntil(os::Clock::now() + 5ms, never.Handle()));
+    EXPECT_FALSE(os::IsReady(never.Handle()));
+  }
+  os::SetHeartbeat(0ms, nullptr);
+  // Five beats' time each: at least two, however late a busy machine wakes the waiter.
+  EXPECT_GE(inTheLongOne, 2U);
+  EXPECT_GE(beats.size() - inTheLongOne, 2U);
 }
 
 TEST(WaitTest, TheReadyOneIsNamedNullHandlesNeverAreAndAClosedOneIsAnError) {
