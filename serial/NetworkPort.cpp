@@ -19,8 +19,12 @@ constexpr auto kConnectWithin = 3s;
 constexpr auto kAcknowledgedWithin = 3s;
 // DTR, RTS and the purge, which many servers never acknowledge, are waited for this much longer.
 constexpr auto kMoreAcknowledgements = 250ms;
-// A server that refuses a second client (ser2net) says so and closes the connection at once.
-constexpr auto kRefusedWithin = 250ms;
+// A server that refuses a client (ser2net, to a second one) greets it, says why and closes the
+// connection at once. Had the client said a word meanwhile, the server would reset the
+// connection instead, and Windows then drops what it said; so the server speaks first, until it
+// has been quiet this long, and this long at most.
+constexpr auto kQuietFor = 100ms;
+constexpr auto kGreetedWithin = 500ms;
 // What a server says before it closes a connection it refuses is kept up to this much.
 constexpr std::size_t kKeptAtMost = 4096;
 // The device's bytes go out this many at a time, so that a held send's count moves as they do.
@@ -40,8 +44,15 @@ class NetworkPort final : public NativePort {
   // it. `mismatch`: what it took otherwise; `note`: what it did not acknowledge that many servers
   // never do.
   os::Outcome Negotiate(const LineSettings& line, std::string& mismatch, std::string& note) {
+    if (const os::Outcome greeted = Greeted(); !greeted.Worked()) {
+      return greeted;
+    }
+    // The answers to what the server asked while it spoke, then the client's own.
+    std::vector<std::byte> opening = std::exchange(unsaid_, {});
+    const std::vector<std::byte> start = client_.Start(line);
+    opening.insert(opening.end(), start.begin(), start.end());
     WriteResult sent;
-    if (!SendAll(client_.Start(line), sent, nullptr)) {
+    if (!SendAll(opening, sent, nullptr)) {
       return Ended(sent);
     }
     const std::array<Setting, 5> essential{Setting::BaudRate, Setting::DataSize, Setting::Parity,
@@ -84,12 +95,29 @@ class NetworkPort final : public NativePort {
     return {};
   }
 
-  // Raw TCP: a server that refuses a second client says so and closes at once.
-  os::Outcome Settle() {
-    if (ReadUntil([] { return false; }, os::Clock::now() + kRefusedWithin) == Until::Ended) {
-      return Ended(failure_);
+  // Reads what the server says as a client connects, saying nothing, until it is quiet: a
+  // server that refuses the client is then heard whole.
+  os::Outcome Greeted() {
+    listening_ = true;
+    const auto latest = os::Clock::now() + kGreetedWithin;
+    for (;;) {
+      const auto now = os::Clock::now();
+      const std::size_t before = received_;
+      const Until until = now < latest ? ReadUntil([&] { return received_ != before; },
+                                                   std::min(latest, now + kQuietFor))
+                                       : Until::Time;
+      switch (until) {
+        case Until::Done:
+          continue;  // more came: quiet from now
+        case Until::Time:
+          listening_ = false;
+          return {};
+        case Until::Stopped:
+          return os::Outcome::Failed("stopped");
+        case Until::Ended:
+          return Ended(failure_);
+      }
     }
-    return {};
   }
 
   PortProblem Problem() const { return problem_; }
@@ -263,6 +291,7 @@ class NetworkPort final : public NativePort {
         }
         return true;
       }
+      received_ += transfer.count;
       const std::span<const std::byte> got = std::span(buffer).first(transfer.count);
       if (!rfc2217_) {
         Keep(got);
@@ -272,7 +301,9 @@ class NetworkPort final : public NativePort {
       std::vector<std::byte> reply;
       client_.Take(got, data, reply);
       Keep(data);
-      if (!reply.empty()) {
+      if (listening_) {
+        unsaid_.insert(unsaid_.end(), reply.begin(), reply.end());  // bounded: each asked once
+      } else if (!reply.empty()) {
         // A few bytes of telnet now and then: they go at once, or not at all.
         [[maybe_unused]] const os::Transfer answered = socket_->Send(reply);
       }
@@ -356,6 +387,9 @@ class NetworkPort final : public NativePort {
   std::vector<std::byte> kept_;
   std::function<void(std::span<const std::byte>)> heard_;
   bool opened_ = false;
+  bool listening_ = false;         // the server speaks first: the client's answers wait
+  std::vector<std::byte> unsaid_;  // those answers
+  std::size_t received_ = 0;       // bytes the server has sent
   bool malformedSaid_ = false;
   bool overrunSaid_ = false;
 };
@@ -377,7 +411,7 @@ OpenedPort OpenNetworkPort(const NetworkAddress& address, const PortOptions& opt
   std::string mismatch;
   std::string note;
   const os::Outcome ready =
-      address.rfc2217 ? port->Negotiate(options.line, mismatch, note) : port->Settle();
+      address.rfc2217 ? port->Negotiate(options.line, mismatch, note) : port->Greeted();
   if (!ready.Worked()) {
     return OpenedPort::Refused(port->Problem(), ready);
   }
