@@ -9,6 +9,7 @@
 #include "feeder/CheckCycle.h"
 #include "feeder/CheckFile.h"
 #include "os/Error.h"
+#include "os/Timer.h"
 
 #include "tests/Support.h"
 
@@ -294,12 +295,16 @@ class HeldLineTest : public ::testing::Test {
                             [this](const std::string& line, bool) { told_.push_back(line); });
   }
 
-  // A look at a driver that holds `queued()` bytes; every look's time is kept.
+  // A look at a driver that holds `queued()` bytes; every look's time is kept. After 3 s the port
+  // fails: a drain that goes on that long ends, and its test fails rather than hangs.
   std::function<serial::LineStatus()> Looks(std::function<std::size_t()> queued) {
-    return [this, queued] {
+    return [this, queued, made = Clock::now()] {
       looks_.push_back(Clock::now());
       serial::LineStatus status;
       status.queued = queued();
+      if (Clock::now() - made > 3s) {
+        status.reason = "looked at for too long";
+      }
       return status;
     };
   }
@@ -383,7 +388,7 @@ TEST_F(HeldLineTest, AQueueThatEmptiesAfterAHoldMovesAgainAndOneThatMovesIsNever
 }
 
 TEST_F(HeldLineTest, AWaitForRoomLooksAgainWithinItsTimeAndSaysTheHoldWhenItComes) {
-  serial::HeldLine held = Watch(std::chrono::hours(1));
+  serial::HeldLine held = Watch(3s);  // a wait that kept to it would fail, not hang
   held.Begin("check1.txt", 10);
   os::WakeEvent never;
   const os::Waited room{.handle = never.Handle(), .ready = os::Waited::For::Reading};
@@ -398,8 +403,10 @@ TEST_F(HeldLineTest, AWaitForRoomLooksAgainWithinItsTimeAndSaysTheHoldWhenItCome
 
 TEST_F(HeldLineTest, AStopEndsADrainThatTheDeviceHoldsAndWhatItHeldIsThrownAway) {
   StandInDevice device;
-  os::WakeEvent never;
-  device.deviceSends = never.Handle();
+  // The device lets go of its buffer only after 3 s: a drain that no stop ends takes that long.
+  os::Timer letsGo;
+  letsGo.Arm(Clock::now() + 3s, 0s);
+  device.deviceSends = letsGo.Wake();
   serial::SerialLink link(device.Opener());
   serial::PortOptions options{.device = "COM1"};
   options.heldAfter = 50ms;

@@ -131,6 +131,18 @@ class Scene(unittest.TestCase):
     def wait_for_lock_file(self, timeout=3):
         return wait_until(lambda: os.path.exists(self.lock_file()), timeout)
 
+    def assert_arrived(self, bursts, expected):
+        """Each burst's bytes are the file expected, said by where they first differ: a diff of
+        100 KiB would take unittest minutes to write."""
+        got = [data for _, data in bursts]
+        self.assertEqual(len(got), len(expected), [len(data) for data in got])
+        for index, (data, want) in enumerate(zip(got, expected)):
+            if data != want:
+                at = next((i for i, (a, b) in enumerate(zip(data, want)) if a != b),
+                          min(len(data), len(want)))
+                self.fail(f"send {index + 1}: {len(data)} bytes where {len(want)} were sent, "
+                          f"first different at byte {at}")
+
     def stop_and_assert_it_ends_cleanly(self, program, within=2.0):
         self.stop(program)
         self.assert_ends_cleanly(program, within)

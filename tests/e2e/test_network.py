@@ -37,7 +37,7 @@ class NetworkPort(harness.Scene):
         attributes = termios.tcgetattr(self.pty.master)
         self.stop(program)
         self.assert_ends_cleanly(program)
-        self.assertEqual([data for _, data in bursts], [sent[n] for n in range(1, 7)])
+        self.assert_arrived(bursts, [sent[n] for n in range(1, 7)])
         for index, (when, _) in enumerate(bursts):
             self.assertAlmostEqual(when - bursts[0][0], index * 5.0, delta=0.3)
         self.assertEqual(attributes[4:6], [termios.B19200] * 2)
