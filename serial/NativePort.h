@@ -2,8 +2,8 @@
 
 // The platform's side of an open port: what serial/posix/NativePort.cpp (termios, lock files)
 // and serial/win32/NativePort.cpp (the DCB) each provide. The rest of the port (pacing, the drain,
-// a held line, when to reopen, what to tell the user) is the same on both, in Port.cpp, HeldLine.cpp
-// and SerialLink.cpp; tests put a stand-in of their own behind this contract.
+// a held line, when to reopen, what to tell the user) is the same on both, in Port.cpp,
+// HeldLine.cpp and SerialLink.cpp; tests put a stand-in of their own behind this contract.
 
 #include <chrono>
 #include <cstddef>
