@@ -7,6 +7,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "serial/LineSettings.h"
 #include "serial/PortName.h"
@@ -55,7 +56,8 @@ struct ReadResult {
   int error = 0;       // the system's number for the failure that ended the port, 0 if none
   std::string reason;  // that failure in words where no number says it, or ""
   bool gone = false;   // the port went away (a connection the server closed, a hang-up)
-  std::string notice;  // something the port says once ("the server sent what is not telnet")
+  std::vector<std::string>
+      notices;  // what the port says once ("the server sent what is not telnet")
 };
 
 // Why a write or a read failed, in words: "the server closed the connection", or the system's.

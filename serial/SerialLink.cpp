@@ -21,6 +21,7 @@ os::Outcome SerialLink::OpenOnce(std::string& mismatch) {
   portHandle_ =
       std::make_unique<Port>(wanted_.device, std::move(opened.port), cancel_, wanted_, tellHeld_);
   everOpened_ = true;
+  lostSaid_ = false;
   return {};
 }
 
@@ -80,10 +81,10 @@ Heard SerialLink::TakeInput() {
   ReadResult result;
   const bool alive = portHandle_->ReadInput(result);
   Heard heard;
-  if (!result.notice.empty()) {
-    heard.notice = "Port " + os::Quoted(device) + ": " + result.notice;
+  for (const std::string& notice : result.notices) {
+    heard.notices.push_back("Port " + os::Quoted(device) + ": " + notice);
   }
-  if (!alive) {
+  if (!alive && !std::exchange(lostSaid_, true)) {
     const std::string reason = Reason(result.error, result.reason);
     const WriteFailure lost = Gone(reason);
     hintGiven_ = true;  // said here: the next send's failure need not say it again

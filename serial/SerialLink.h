@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "os/Error.h"
 #include "os/Input.h"
@@ -29,10 +30,10 @@ struct WriteFailure {
   std::string text;   // lost: the whole message; otherwise what to add to it, maybe ""
 };
 
-// What the port said between two looks: a notice to tell once, or "", and, when it went away,
-// the whole message about it, or "".
+// What the port said between two looks: notices to tell once, and, when it went away, the whole
+// message about it (said once for the port), or "".
 struct Heard {
-  std::string notice;
+  std::vector<std::string> notices;
   std::string lost;
 };
 
@@ -115,6 +116,8 @@ class SerialLink {
   bool everOpened_ = false;
   // Without reconnect, a port that went away says once what --reconnect would do.
   bool hintGiven_ = false;
+  // The open port was said to be lost: its later looks say it no more.
+  bool lostSaid_ = false;
   PortProblem problem_ = PortProblem::None;
   HeldLine::Tell tellHeld_;
 };

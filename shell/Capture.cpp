@@ -1,8 +1,11 @@
 #include "shell/Capture.h"
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <utility>
+
+#include "os/Error.h"
 
 namespace shell {
 namespace {
@@ -37,13 +40,63 @@ std::string Escaped(std::byte byte) {
   return "\\x" + Hex(value, 2);
 }
 
-Capture::Capture(CaptureFormat format, std::chrono::nanoseconds silence,
-                 std::function<void(const std::string& text)> write)
+std::optional<std::string> Unescaped(std::string_view text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char letter = text[i];
+    if (letter != '\\') {
+      if (letter < 0x20 || letter > 0x7e) {
+        return std::nullopt;  // the text format writes no such byte bare
+      }
+      bytes += letter;
+      continue;
+    }
+    if (++i == text.size()) {
+      return std::nullopt;
+    }
+    switch (text[i]) {
+      case 'r':
+        bytes += '\r';
+        break;
+      case 'n':
+        bytes += '\n';
+        break;
+      case 't':
+        bytes += '\t';
+        break;
+      case '\\':
+        bytes += '\\';
+        break;
+      case 'x': {
+        const auto digit = [&](std::size_t at) -> int {
+          if (at >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[at]))) {
+            return -1;
+          }
+          const auto hex = static_cast<char>(std::tolower(static_cast<unsigned char>(text[at])));
+          return hex <= '9' ? hex - '0' : hex - 'a' + 10;
+        };
+        const int high = digit(i + 1);
+        const int low = digit(i + 2);
+        if (high < 0 || low < 0) {
+          return std::nullopt;
+        }
+        bytes += static_cast<char>(high * 16 + low);
+        i += 2;
+        break;
+      }
+      default:
+        return std::nullopt;
+    }
+  }
+  return bytes;
+}
+
+Capture::Capture(CaptureFormat format, std::chrono::nanoseconds silence, CaptureWrite write)
     : format_(format), silence_(silence), write_(std::move(write)) {}
 
 void Capture::Stamp(WallClock::time_point when, char mark, const std::string& text) {
   if (format_ != CaptureFormat::Raw) {
-    write_(IsoTime(when) + " " + mark + (text.empty() ? "" : " " + text) + "\n");
+    write_(IsoTime(when) + " " + mark + (text.empty() ? "" : " " + text) + "\n", 0, true);
   }
 }
 
@@ -66,7 +119,8 @@ void Capture::Received(std::span<const std::byte> bytes, WallClock::time_point w
     EndBurst();
   }
   std::string text;
-  if (!inBurst_) {
+  const bool begins = !inBurst_;
+  if (begins) {
     inBurst_ = true;
     if (format_ == CaptureFormat::Text) {
       text = IsoTime(when) + " < ";
@@ -80,17 +134,19 @@ void Capture::Received(std::span<const std::byte> bytes, WallClock::time_point w
       for (const std::byte byte : bytes) {
         text += Escaped(byte);
       }
-      write_(text);
+      write_(text, bytes.size(), begins);
       break;
     case CaptureFormat::Hex:
       if (!text.empty()) {
-        write_(text);
+        write_(text, 0, true);
       }
       row_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
       HexRows(false);
       break;
     case CaptureFormat::Raw:
-      write_(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      // Raw has no entries: each piece stands alone.
+      write_(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), bytes.size(),
+             true);
       break;
   }
 }
@@ -120,7 +176,7 @@ void Capture::HexRows(bool all) {
   }
   row_.erase(0, start);
   if (!text.empty()) {
-    write_(text);
+    write_(text, start, false);
   }
 }
 
@@ -137,9 +193,80 @@ void Capture::EndBurst() {
   }
   inBurst_ = false;
   if (format_ == CaptureFormat::Text) {
-    write_("\n");
+    write_("\n", 0, false);
   } else if (format_ == CaptureFormat::Hex) {
     HexRows(true);
+  }
+}
+
+CaptureFile::CaptureFile(Appendable& file, CaptureFormat format, Tell tell)
+    : file_(file), marked_(format != CaptureFormat::Raw), tell_(std::move(tell)) {}
+
+void CaptureFile::Lose(std::size_t bytes, bool begins) {
+  lostBytes_ += bytes;
+  if (begins && bytes == 0) {
+    ++lostLines_;
+  }
+}
+
+void CaptureFile::Write(const std::string& text, std::size_t bytes, bool begins) {
+  if (begins) {
+    dropping_ = false;
+    if (!failing_.empty()) {
+      // Written again: first the mark of what is missing, which must go whole before anything
+      // else may.
+      if (marked_) {
+        std::string lost = std::to_string(lostBytes_) + (lostBytes_ == 1 ? " byte" : " bytes") +
+                           " the device sent";
+        if (lostLines_ > 0) {
+          lost += " and " + std::to_string(lostLines_) + " line" + (lostLines_ == 1 ? "" : "s") +
+                  " of the capture's own";
+        }
+        if (!file_
+                 .Append(IsoTime(WallClock::now()) + " ! " + lost + " were not kept: it could " +
+                         "not be written from " + IsoTime(since_) + " (" + failing_ + ")\n")
+                 .Worked()) {
+          Lose(bytes, begins);
+          dropping_ = true;
+          return;
+        }
+      }
+      tell_("The capture " + os::Quoted(file_.Path()) + " is written again: " +
+                std::to_string(lostBytes_) + (lostBytes_ == 1 ? " byte" : " bytes") +
+                " the device sent were lost" + (marked_ ? ", marked in it" : ""),
+            false);
+      failing_.clear();
+      lostBytes_ = 0;
+      lostLines_ = 0;
+    }
+    entryStart_ = file_.End();
+    entryGeneration_ = file_.Generation();
+    entryBytes_ = 0;
+  }
+  if (dropping_) {
+    Lose(bytes, false);
+    return;
+  }
+  const os::Outcome appended = file_.Append(text);
+  if (appended.Worked()) {
+    entryBytes_ += bytes;
+    return;
+  }
+  // An append is whole or not there; what the entry wrote before it is taken back out, so that
+  // no entry is half there. The file made anew under its name meanwhile holds nothing older.
+  if (!begins && entryStart_) {
+    [[maybe_unused]] const os::Outcome cut =
+        file_.CutTo(file_.Generation() == entryGeneration_ ? *entryStart_ : 0);
+  }
+  Lose(entryBytes_ + bytes, begins && entryBytes_ + bytes == 0);
+  entryBytes_ = 0;
+  dropping_ = true;
+  if (failing_.empty()) {
+    failing_ = appended.Why();
+    since_ = WallClock::now();
+    tell_("Cannot write to the capture " + os::Quoted(file_.Path()) + ": " + appended.Why() +
+              "; what the device sends is lost until it can be written again",
+          true);
   }
 }
 

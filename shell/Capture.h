@@ -15,23 +15,29 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "os/Wait.h"
+#include "shell/Platform.h"
 #include "shell/Reporter.h"
 
 namespace shell {
 
 enum class CaptureFormat { Text, Hex, Raw };
 
+// How a capture writes: `text`, holding `bytes` of what the device sent; `begins` when it starts
+// an entry (a send's line, a note, a burst), which the rest of a burst's text then follows.
+using CaptureWrite = std::function<void(const std::string& text, std::size_t bytes, bool begins)>;
+
 class Capture {
  public:
   // Writes what it keeps with `write`; a burst ends after `silence` without a byte.
-  Capture(CaptureFormat format, std::chrono::nanoseconds silence,
-          std::function<void(const std::string& text)> write);
+  Capture(CaptureFormat format, std::chrono::nanoseconds silence, CaptureWrite write);
 
   // A send of `size` bytes of `file` begins, at `when`.
   void Sent(WallClock::time_point when, const std::string& file, std::size_t size);
@@ -55,7 +61,7 @@ class Capture {
 
   CaptureFormat format_;
   std::chrono::nanoseconds silence_;
-  std::function<void(const std::string&)> write_;
+  CaptureWrite write_;
   bool inBurst_ = false;
   os::Clock::time_point lastByte_{};
   std::string row_;         // hex: the bytes of the row not written yet
@@ -64,5 +70,44 @@ class Capture {
 
 // One byte as the text format writes it.
 std::string Escaped(std::byte byte);
+
+// The bytes a text the text format wrote stands for: its escapes undone. Nothing when `text` is
+// not one it could have written (a backslash that begins no escape, a byte that is not printable
+// ASCII).
+std::optional<std::string> Unescaped(std::string_view text);
+
+// A capture's file, each entry in it whole or not at all. When the file cannot be written (a full
+// disk), what comes meanwhile is counted and lost, and the failure told once; once it can be
+// written again, a mark of the gap goes first (text and hex: how many of the device's bytes were
+// lost, and since when), and the recovery is told. An entry cut short is taken back out.
+class CaptureFile {
+ public:
+  // `tell`: what to say, and whether it is the failure (or the recovery).
+  using Tell = std::function<void(const std::string& text, bool failed)>;
+
+  CaptureFile(Appendable& file, CaptureFormat format, Tell tell);
+
+  // What Capture writes (CaptureWrite).
+  void Write(const std::string& text, std::size_t bytes, bool begins);
+
+  // Whether it cannot be written now, and why, for the service's status ("" when it can).
+  const std::string& Failing() const { return failing_; }
+
+ private:
+  // Counts an entry, or the rest of one, as lost.
+  void Lose(std::size_t bytes, bool begins);
+
+  Appendable& file_;
+  bool marked_;  // the format can carry a mark of a gap
+  Tell tell_;
+  std::optional<std::uint64_t> entryStart_;  // where the entry under way began in the file
+  unsigned entryGeneration_ = 0;             // in which of the files made under its name
+  std::size_t entryBytes_ = 0;               // the device's bytes it holds
+  bool dropping_ = false;                    // the rest of the entry under way is lost
+  std::string failing_;
+  WallClock::time_point since_{};
+  std::size_t lostBytes_ = 0;
+  std::size_t lostLines_ = 0;  // the program's own entries: sends, notes
+};
 
 }  // namespace shell

@@ -1,5 +1,6 @@
 #include "shell/Feed.h"
 
+#include <array>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -16,18 +17,15 @@ Feed::Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, 
       timer_(timer),
       stop_(stop),
       link_(std::move(opener)),
-      cycle_(
-          link_, options.pause,
-          [this, &timer, stop](std::chrono::milliseconds length) {
-            const auto until = timer.Due() + length;
-            if (status_) {
-              status_("pause until " +
-                      ClockTime(WallClock::now() + std::chrono::duration_cast<WallClock::duration>(
-                                                       until - os::Clock::now())) +
-                      "; next " + feeder::CheckFileName(1));
-            }
-            os::WaitUntil(until, stop);
-          }),
+      cycle_(link_, options.pause,
+             [this, &timer](std::chrono::milliseconds length) {
+               const auto until = timer.Due() + length;
+               Tell("pause until " +
+                    ClockTime(WallClock::now() + std::chrono::duration_cast<WallClock::duration>(
+                                                     until - os::Clock::now())) +
+                    "; next " + feeder::CheckFileName(1));
+               Pause(until);
+             }),
       reporter_(reporter),
       lister_(std::move(lister)) {
   // A held line is said at once, from the send that waits for it.
@@ -38,8 +36,17 @@ Feed::Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, 
     const unsigned bytesPerSecond = std::max(1U, serial::BytesPerSecond(options.port.line));
     const auto silence = std::max<std::chrono::nanoseconds>(
         std::chrono::milliseconds(50), std::chrono::seconds(20) / bytesPerSecond);
+    if (Appendable* file = reporter_.Capture()) {
+      captureFile_.emplace(
+          *file, options.captureFormat,
+          [this](const std::string& text, bool failed) { CaptureTold(text, failed); });
+    }
     capture_.emplace(options.captureFormat, silence,
-                     [this](const std::string& text) { reporter_.Captured(text); });
+                     [this](const std::string& text, std::size_t bytes, bool begins) {
+                       if (captureFile_) {
+                         captureFile_->Write(text, bytes, begins);
+                       }
+                     });
     cycle_.Sending = [this](const std::string& file, std::size_t size) {
       Answered();
       capture_->Sent(WallClock::now(), file, size);
@@ -65,9 +72,7 @@ void Feed::TellHeld(const std::string& line, bool held) {
     }
     return;
   }
-  if (status_) {
-    status_("port held since " + ClockTime(WallClock::now()));
-  }
+  Tell("port held since " + ClockTime(WallClock::now()));
   const std::string subject = HeldSubject(options_.port.device);
   const std::vector<std::string> lines =
       failures_.Failed(subject, subject, line, FailureLog::Clock::now());
@@ -88,6 +93,8 @@ std::vector<BoxNotice> Feed::Show() {
   if (opened.Worked()) {
     std::vector<BoxNotice> notices;
     Hear(notices);  // what the opening heard: a server that sent what is not telnet
+    notices.insert(notices.end(), meanwhile_.begin(), meanwhile_.end());
+    meanwhile_.clear();
     return notices;
   }
   reporter_.Failure(opened.Why());
@@ -102,6 +109,9 @@ std::vector<BoxNotice> Feed::Show() {
 std::vector<BoxNotice> Feed::Tick() {
   const auto started = WallClock::now();
   std::vector<BoxNotice> notices;
+  // What came before this tick answers what went before it: heard before this tick's send is
+  // marked (a tick and input due at once are served tick first).
+  Hear(notices);
   std::optional<std::string> failure;
   try {
     cycle_.TimerTimer();
@@ -116,6 +126,8 @@ std::vector<BoxNotice> Feed::Tick() {
     Report(failures_.Failed(*failure, *failure, *failure, FailureLog::Clock::now()));
   }
 
+  notices.insert(notices.end(), meanwhile_.begin(), meanwhile_.end());
+  meanwhile_.clear();
   if (answer_ && answer_->over == os::Clock::time_point{}) {
     answer_->over = os::Clock::now();  // the send is over: what comes now answers it
   }
@@ -167,7 +179,7 @@ void Feed::Publish(const feeder::TickRecord& tick, bool failed) {
   if (!tick.port.empty() && link_.PortHandle() == nullptr && lostSince_.empty()) {
     lostSince_ = ClockTime(WallClock::now());  // lost in this tick's send
   }
-  if (!status_ || tick.pause) {
+  if (tick.pause) {
     return;  // the pause said its own as it began
   }
   if (!lostSince_.empty()) {
@@ -180,31 +192,63 @@ void Feed::Publish(const feeder::TickRecord& tick, bool failed) {
                                : "next the pause";
   const std::string now = ClockTime(WallClock::now());
   if (tick.sent) {
-    status_(tick.file + " sent " + now + "; " + next);
+    Tell(tick.file + " sent " + now + "; " + next);
   } else {
-    status_(tick.file + " not sent " + now + (failed ? "" : ": no port") + "; " + next);
+    Tell(tick.file + " not sent " + now + (failed ? "" : ": no port") + "; " + next);
   }
 }
 
 void Feed::PublishLost() {
+  Tell("port lost since " + lostSince_ +
+       (options_.port.reconnect ? "; retrying at each tick" : ""));
+}
+
+void Feed::Tell(const std::string& status) {
+  lastStatus_ = status;
   if (status_) {
-    status_("port lost since " + lostSince_ +
-            (options_.port.reconnect ? "; retrying at each tick" : ""));
+    status_(captureFailing_.empty() ? status : status + "; " + captureFailing_);
+  }
+}
+
+void Feed::CaptureTold(const std::string& text, bool failed) {
+  const std::string& subject = options_.capture;
+  if (failed) {
+    captureFailing_ = "capture not written since " + ClockTime(WallClock::now()) + " (" +
+                      captureFile_->Failing() + ")";
+    Report(failures_.Failed(subject, text, text, FailureLog::Clock::now()));
+  } else {
+    captureFailing_.clear();
+    Report(failures_.Worked(subject, FailureLog::Clock::now()));
+    reporter_.Failure(text);
+  }
+  meanwhile_.push_back({.worked = !failed, .subject = subject, .text = text});
+  Tell(lastStatus_);
+}
+
+void Feed::Pause(os::Clock::time_point until) {
+  const std::array<os::WakeHandle, 2> handles{stop_, link_.Input()};
+  while (const auto ready = os::WaitForAny(handles, until)) {
+    if (*ready == 0) {
+      return;
+    }
+    Hear(meanwhile_);
   }
 }
 
 std::vector<BoxNotice> Feed::Input() {
-  std::vector<BoxNotice> notices;
+  std::vector<BoxNotice> notices = std::exchange(meanwhile_, {});
   Hear(notices);
+  notices.insert(notices.end(), meanwhile_.begin(), meanwhile_.end());
+  meanwhile_.clear();
   return notices;
 }
 
 void Feed::Hear(std::vector<BoxNotice>& notices) {
   const serial::Heard heard = link_.TakeInput();
-  if (!heard.notice.empty()) {
-    reporter_.Failure(heard.notice);
+  for (const std::string& notice : heard.notices) {
+    reporter_.Failure(notice);
     if (capture_) {
-      capture_->Note(WallClock::now(), heard.notice);
+      capture_->Note(WallClock::now(), notice);
     }
   }
   // A burst whose silence has come is over.

@@ -75,6 +75,10 @@ class Feed {
   void Hear(std::vector<BoxNotice>& notices);
   // Bytes the device sent, as they come: to the capture.
   void Heard(std::span<const std::byte> bytes);
+  // The pause: until `until`, or a stop; what the device says meanwhile is heard as it comes.
+  void Pause(os::Clock::time_point until);
+  // The capture's file failed (or works again): said as every failure is, and in the status.
+  void CaptureTold(const std::string& text, bool failed);
   // With --verbose, what came back after the last send, once: when its first burst is over, or
   // at the next send.
   void Answered();
@@ -91,7 +95,8 @@ class Feed {
   bool heldSaid_ = false;
   // A held line went to the box, and no whole send has taken it off since.
   bool heldShown_ = false;
-  // --capture: what the device sends, and what came back after the last send.
+  // --capture: what the device sends, into its file, and what came back after the last send.
+  std::optional<CaptureFile> captureFile_;
   std::optional<Capture> capture_;
   struct Answer {
     std::string file;
@@ -102,11 +107,18 @@ class Feed {
   };
   std::optional<Answer> answer_;
   std::function<void(const std::string&)> status_;
+  std::string lastStatus_;
+  // What the box shows of what was heard in a pause, until the tick is over.
+  std::vector<BoxNotice> meanwhile_;
   // Since when the port has been lost, "HH:MM:SS", or "".
   std::string lostSince_;
+  // Since when the capture could not be written, and why, or "".
+  std::string captureFailing_;
   // Tells the status after a tick, or that the port is lost.
   void Publish(const feeder::TickRecord& tick, bool failed);
   void PublishLost();
+  // Tells `status`, with what is wrong with the capture.
+  void Tell(const std::string& status);
 };
 
 }  // namespace shell

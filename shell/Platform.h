@@ -4,8 +4,10 @@
 // and Windows (shell/win32/Platform.cpp). Text is UTF-8 throughout the program; on Windows it
 // becomes UTF-16 only where it meets the system.
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,30 +55,52 @@ std::string DocsName();
 // from the windowed Windows program, which has no console. `error`: the text says what is wrong.
 void ShowText(std::FILE* out, const std::string& title, const std::string& text, bool error);
 
+// A file appended to as things happen, as the capture sees it: AppendFile, or a test's stand-in.
+class Appendable {
+ public:
+  virtual ~Appendable() = default;
+  // The name it was opened by.
+  virtual const std::string& Path() const = 0;
+  // Appends `text`, whole or not at all.
+  virtual os::Outcome Append(const std::string& text) = 0;
+  // Where the next append lands, where the system tells.
+  virtual std::optional<std::uint64_t> End() const = 0;
+  // How many times the file was made anew under its name (see AppendFile).
+  virtual unsigned Generation() const = 0;
+  // Cuts the file back to `size` bytes.
+  virtual os::Outcome CutTo(std::uint64_t size) = 0;
+};
+
 // A file lines are appended to as they happen (the log of --log, the capture of --capture),
-// shared so that others can read it meanwhile (tail -f, Get-Content -Wait). Each line goes in one
-// write. A file renamed or removed meanwhile (logrotate without copytruncate) is made anew at
-// the next write, under the name it was opened by.
-class AppendFile {
+// shared so that others can read it meanwhile (tail -f, Get-Content -Wait). Each append goes in
+// one write, and is whole or not there: one the disk took only part of is cut back out. A file
+// renamed or removed meanwhile (logrotate without copytruncate), or another made under its name
+// (logrotate's `create`), is made anew, or taken, at the next write, under the name it was opened
+// by.
+class AppendFile final : public Appendable {
  public:
   // Opens `path` for appending, making it if need be. The name is kept as it is now, from the
   // working directory of now.
   os::Outcome Open(const std::string& path);
   explicit operator bool() const { return static_cast<bool>(file_); }
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const override { return path_; }
 
-  // Appends `text`.
-  os::Outcome Append(const std::string& text);
+  os::Outcome Append(const std::string& text) override;
+  std::optional<std::uint64_t> End() const override;
+  unsigned Generation() const override { return generation_; }
+  os::Outcome CutTo(std::uint64_t size) override;
 
  private:
   // Opens the file the name stands for now.
   os::Outcome OpenNamed();
-  // Whether the name still stands for the file that is open.
+  // Whether the name still stands for the file that is open: the same file, not only one on the
+  // same device.
   bool StillNamed() const;
 
   os::OwnedWake file_;
   std::string path_;
   std::string absolute_;
+  unsigned generation_ = 0;
 };
 
 }  // namespace shell

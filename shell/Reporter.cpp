@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <utility>
 
 #include "os/Error.h"
 
@@ -52,8 +53,8 @@ std::string DescribeTick(const feeder::TickRecord& tick, bool failed) {
   return tick.file + " " + std::to_string(tick.written) + " of " + bytes + " sent, then stopped";
 }
 
-Reporter::Reporter(bool verbose, std::FILE* out, std::FILE* errors, AppendFile* log,
-                   AppendFile* capture)
+Reporter::Reporter(bool verbose, std::FILE* out, std::FILE* errors, Appendable* log,
+                   Appendable* capture)
     : verbose_(verbose),
       out_(out),
       errors_(errors),
@@ -84,22 +85,26 @@ void Reporter::Record(WallClock::time_point when, const std::string& text) {
 }
 
 void Reporter::Log(WallClock::time_point when, const std::string& line) {
-  Append(log_, IsoTime(when) + " " + line + "\n", logFailed_, "the log");
-}
-
-void Reporter::Captured(const std::string& text) {
-  Append(capture_, text, captureFailed_, "the capture");
-}
-
-void Reporter::Append(AppendFile* file, const std::string& text, bool& failed, const char* what) {
-  if (file == nullptr || !*file) {
+  if (log_ == nullptr || !IsOpen(*log_)) {
     return;
   }
-  if (const os::Outcome appended = file->Append(text); !appended.Worked() && !failed) {
+  const os::Outcome appended = log_->Append(IsoTime(when) + " " + line + "\n");
+  if (!appended.Worked()) {
     // Said once: a full disk would otherwise say it at every line.
-    failed = true;
-    WriteOut(errors_, std::string("checkfeed: Cannot write to ") + what + " " +
-                          os::Quoted(file->Path()) + ": " + appended.Why() + "\n");
+    if (!std::exchange(logFailing_, true)) {
+      WriteOut(errors_, "checkfeed: Cannot write to the log " + os::Quoted(log_->Path()) + ": " +
+                            appended.Why() + "\n");
+    }
+    ++logLost_;
+    return;
+  }
+  if (std::exchange(logFailing_, false)) {
+    const std::string lost = std::to_string(logLost_) + (logLost_ == 1 ? " line" : " lines");
+    logLost_ = 0;
+    const std::string back = "The log " + os::Quoted(log_->Path()) + " is written again: " + lost +
+                             " could not be written";
+    WriteOut(errors_, "checkfeed: " + back + "\n");
+    [[maybe_unused]] const os::Outcome noted = log_->Append(IsoTime(when) + " " + back + "\n");
   }
 }
 

@@ -33,32 +33,35 @@ std::string DescribeTick(const feeder::TickRecord& tick, bool failed);
 class Reporter {
  public:
   // The record goes to `out` when `verbose`, failures to `errors`, and both to `log` when it is
-  // open; what the device sent goes to `capture` (both must outlive the reporter).
-  Reporter(bool verbose, std::FILE* out, std::FILE* errors, AppendFile* log = nullptr,
-           AppendFile* capture = nullptr);
+  // open; `capture` is where what the device sends is kept (both must outlive the reporter).
+  Reporter(bool verbose, std::FILE* out, std::FILE* errors, Appendable* log = nullptr,
+           Appendable* capture = nullptr);
 
   void Tick(WallClock::time_point started, const feeder::TickRecord& tick, bool failed);
   // A line about the port ("Port ... is back") at that time.
   void Note(WallClock::time_point when, const std::string& text);
   // "checkfeed: <message>".
   void Failure(const std::string& message);
-  // Appends `text` to the capture.
-  void Captured(const std::string& text);
+  // The capture's file, open, or null (see shell/Capture.h).
+  Appendable* Capture() const {
+    return capture_ != nullptr && IsOpen(*capture_) ? capture_ : nullptr;
+  }
 
  private:
   void Record(WallClock::time_point when, const std::string& text);
+  // Appends `line` to the log: a failure is said on stderr once, and once more, with the lines
+  // lost, when the log can be written again.
   void Log(WallClock::time_point when, const std::string& line);
-  // Appends `text` to `file`; a failure is said once.
-  void Append(AppendFile* file, const std::string& text, bool& failed, const char* what);
+  static bool IsOpen(const Appendable& file) { return file.End().has_value(); }
 
   bool verbose_;
   std::FILE* out_;
   std::FILE* errors_;
-  AppendFile* log_;
-  AppendFile* capture_;
+  Appendable* log_;
+  Appendable* capture_;
   bool stamped_;
-  bool logFailed_ = false;
-  bool captureFailed_ = false;
+  std::size_t logLost_ = 0;  // lines the log could not take since it failed
+  bool logFailing_ = false;
 };
 
 }  // namespace shell

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "serial/Rfc2217.h"
+#include "serial/network/Rfc2217.h"
 
 namespace {
 
@@ -65,15 +67,52 @@ TEST(Rfc2217Test, TheOpeningAsksForBinaryAndTheLineAndAPurge) {
                    // both of the server's buffers purged
                    255, 250, 44, 12, 3, 255, 240}));
   // A speed with 0xFF in it has it doubled; RTS/CTS asks to be told of CTS and leaves RTS alone.
+  // The options already asked for are not asked again.
   line.baudRate = 0x0001C2FF;
   line.ctsRtsFlow = true;
   const std::vector<std::byte> other = client.Start(line);
-  const std::vector<std::byte> speed = Bytes({255, 250, 44, 1, 0, 1, 0xC2, 255, 255, 255, 240});
-  EXPECT_NE(std::search(other.begin(), other.end(), speed.begin(), speed.end()), other.end());
-  const std::vector<std::byte> mask = Bytes({255, 250, 44, 11, 0x10, 255, 240});
-  EXPECT_NE(std::search(other.begin(), other.end(), mask.begin(), mask.end()), other.end());
-  const std::vector<std::byte> rts = Bytes({255, 250, 44, 5, 12});
-  EXPECT_EQ(std::search(other.begin(), other.end(), rts.begin(), rts.end()), other.end());
+  const auto has = [&other](const std::vector<std::byte>& part) {
+    return std::search(other.begin(), other.end(), part.begin(), part.end()) != other.end();
+  };
+  EXPECT_TRUE(has(Bytes({255, 250, 44, 1, 0, 1, 0xC2, 255, 255, 255, 240})));
+  EXPECT_TRUE(has(Bytes({255, 250, 44, 11, 0x10, 255, 240})));
+  EXPECT_FALSE(has(Bytes({255, 250, 44, 5, 12})));
+  EXPECT_FALSE(has(Bytes({255, 251, 0})));
+}
+
+// RFC 2217's numbers for parity (SET-PARITY) and flow control (SET-CONTROL), each asked as the
+// line says: a swap would give the device the wrong line and, since the server echoes what it
+// was asked, nobody would say so.
+TEST(Rfc2217Test, EachParityAndFlowControlIsAskedByItsOwnNumber) {
+  const auto asked = [](const serial::LineSettings& line, int command) {
+    const std::vector<std::byte> opening = Client().Start(line);
+    const std::vector<std::byte> head = Bytes({255, 250, 44, command});
+    const auto at = std::search(opening.begin(), opening.end(), head.begin(), head.end());
+    return at == opening.end() ? -1 : std::to_integer<int>(*(at + 4));
+  };
+  serial::LineSettings line = serial::PortSettings;
+  for (const auto& [parity, number] :
+       {std::pair{serial::Parity::None, 1}, std::pair{serial::Parity::Odd, 2},
+        std::pair{serial::Parity::Even, 3}, std::pair{serial::Parity::Mark, 4},
+        std::pair{serial::Parity::Space, 5}}) {
+    line.parity = parity;
+    EXPECT_EQ(asked(line, 3), number);
+  }
+  line = serial::PortSettings;
+  EXPECT_EQ(asked(line, 5), 1);
+  line.xonXoffOutput = true;
+  EXPECT_EQ(asked(line, 5), 2);
+  line.xonXoffOutput = false;
+  line.ctsRtsFlow = true;
+  EXPECT_EQ(asked(line, 5), 3);
+
+  // Each acknowledgement of flow control is taken as the value it names.
+  for (const int value : {1, 2, 3}) {
+    Client client;
+    Take(client, Reply(5, {value}));
+    EXPECT_EQ(client.Acknowledged(Setting::FlowControl), static_cast<std::uint32_t>(value));
+    EXPECT_FALSE(client.Acknowledged(Setting::Rts));
+  }
 }
 
 TEST(Rfc2217Test, EveryByteValueCrossesBothWaysWhereverTheServersPiecesEnd) {
@@ -129,15 +168,42 @@ TEST(Rfc2217Test, AcknowledgementsFlowControlAndCtsAreReadAndWhatDiffersIsNamed)
   EXPECT_TRUE(client.Overrun());
 }
 
-TEST(Rfc2217Test, WhatIsNotAskedForIsRefusedOnceAndARefusalOfTheOptionIsSaid) {
+// RFC 1143's Q method: each request is answered from the option's state, so what is not wanted is
+// refused every time it is asked (a keep-alive of DO TIMING-MARK gets its WONT each time), what
+// answers our own request is not answered again, and what is wanted is agreed to once.
+TEST(Rfc2217Test, EveryRequestIsAnsweredByTheOptionsStateAndNoAnswerIsAnswered) {
   Client client;
-  // DO TERMINAL-TYPE, WILL ECHO: refused, each once however often the server asks.
-  const Taken first = Take(client, Bytes({255, 253, 24, 255, 251, 1, 255, 253, 24}));
-  EXPECT_EQ(first.reply, Bytes({255, 252, 24, 255, 254, 1}));
-  EXPECT_TRUE(Take(client, Bytes({255, 251, 1})).reply.empty());
-  EXPECT_EQ(client.Refusal(), "");
-  Take(client, Bytes({255, 254, 44}));  // DONT COM-PORT-OPTION
-  EXPECT_EQ(client.Refusal(), "it does not take RFC 2217 (COM-PORT-OPTION refused)");
+  // DO TERMINAL-TYPE, WILL ECHO, DO TIMING-MARK: refused, and refused again when asked again.
+  const Taken first = Take(client, Bytes({255, 253, 24, 255, 251, 1, 255, 253, 6}));
+  EXPECT_EQ(first.reply, Bytes({255, 252, 24, 255, 254, 1, 255, 252, 6}));
+  EXPECT_EQ(Take(client, Bytes({255, 253, 6, 255, 253, 6})).reply,
+            Bytes({255, 252, 6, 255, 252, 6}));
+  EXPECT_TRUE(Take(client, Bytes({255, 254, 6, 255, 252, 1})).reply.empty());  // already off
+
+  // The server offers BINARY before it was asked: agreed to, once, and not asked for again.
+  Client early;
+  EXPECT_EQ(Take(early, Bytes({255, 251, 0, 255, 253, 0})).reply,
+            Bytes({255, 253, 0, 255, 251, 0}));
+  EXPECT_TRUE(Take(early, Bytes({255, 251, 0})).reply.empty());
+  const std::vector<std::byte> opening = early.Start(serial::PortSettings);
+  EXPECT_EQ(std::vector<std::byte>(opening.begin(), opening.begin() + 9),
+            Bytes({255, 251, 3, 255, 253, 3, 255, 251, 44}));
+
+  // Asked for in the opening: the server's agreement is no request, and needs no answer.
+  Client asked;
+  [[maybe_unused]] const auto start = asked.Start(serial::PortSettings);
+  EXPECT_TRUE(Take(asked, Bytes({255, 251, 0, 255, 253, 0, 255, 253, 44})).reply.empty());
+  EXPECT_TRUE(asked.ComPort());
+  // Turned off later: agreed to (once), and said when it is BINARY.
+  EXPECT_EQ(Take(asked, Bytes({255, 252, 0, 255, 252, 0})).reply, Bytes({255, 254, 0}));
+  EXPECT_EQ(asked.Refusal(), "it does not send binary data (BINARY refused)");
+
+  // A refusal of the option itself is said.
+  Client refused;
+  [[maybe_unused]] const auto opened = refused.Start(serial::PortSettings);
+  EXPECT_TRUE(Take(refused, Bytes({255, 254, 44})).reply.empty());  // DONT COM-PORT-OPTION
+  EXPECT_FALSE(refused.ComPort());
+  EXPECT_EQ(refused.Refusal(), "it does not take RFC 2217 (COM-PORT-OPTION refused)");
 }
 
 TEST(Rfc2217Test, AHostileServerCostsNoMoreThanItsBytesAndIsSaidOnce) {

@@ -9,11 +9,14 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "os/Socket.h"
 #include "os/Wait.h"
 #include "serial/SerialLink.h"
 
@@ -91,7 +94,9 @@ class StandInDevice {
   os::WakeHandle deviceSends;
   // The most bytes the driver moves in one step.
   std::size_t step = 0;
-  // What the device sends, read at the next look at its input.
+  // What the device sends: `said` at the next look at its input, `answer` at the first look after
+  // the next send.
+  std::vector<std::byte> said;
   std::vector<std::byte> answer;
 
   // Every attempt to open, with the options it was given; how many ports were closed; every
@@ -109,6 +114,76 @@ class StandInDevice {
   bool failGone_ = false;
   std::optional<std::size_t> holdAfter_;
   serial::LineStatus holdStatus_;
+};
+
+// The far end of a connection to a port on the network, for the network port's tests: a telnet
+// server of the test's own behind a stand-in os::Socket, which takes what it is sent as the test
+// says (in pieces of given sizes, nothing, or a failure) and parses it as a telnet server would.
+class StandInServer {
+ public:
+  StandInServer();
+  StandInServer(const StandInServer&) = delete;
+  StandInServer& operator=(const StandInServer&) = delete;
+  ~StandInServer();
+
+  // The connection to give the port; one for the server's life.
+  std::unique_ptr<os::Socket> Connection();
+
+  // Says `bytes` (or `text`) to the client: readable at once.
+  void Say(const std::vector<std::byte>& bytes);
+  void Say(const std::string& text);
+  // Closes its end: the client reads the end once it has read what was said.
+  void Close();
+  // From now on every send fails with `error` (a reset).
+  void Reset(int error);
+
+  // How many bytes each send takes, in turn, again and again; none: as many as it is given.
+  std::vector<std::size_t> takes;
+  // Whether it reads: a server that stops reading takes nothing.
+  void Reading(bool reading);
+  // How long it has answered nothing of what is on its way to it (Socket::Unanswered).
+  std::optional<std::chrono::milliseconds> unanswered;
+  // Whether it speaks telnet (rfc2217://), or takes the bytes as they are (socket://).
+  bool telnet = true;
+  // Whether it agrees to every option and acknowledges every RFC 2217 command with its value
+  // (but those in `unacknowledged`).
+  bool answers = false;
+  std::vector<int> unacknowledged;
+  // What it does once the device's bytes it got reach `at`, each once: says `say` (and takes
+  // nothing more until the client has read it), fails every later send with `reset`, or stops
+  // reading.
+  struct Cue {
+    std::size_t at = 0;
+    std::vector<std::byte> say{};
+    int reset = 0;
+    bool stopReading = false;
+  };
+  std::vector<Cue> cues;
+
+  // What came: every byte on the wire; the device's bytes (0xFF undoubled) in order; each word of
+  // telnet whole (IAC and all); and whether anything came that is not telnet.
+  std::vector<std::byte> wire;
+  std::string data;
+  std::vector<std::vector<std::byte>> words;
+  bool garbled = false;
+  // Whether the client closed its end.
+  bool closedByClient = false;
+
+ private:
+  friend class StandInSocket;
+  void Take(std::span<const std::byte> bytes);
+  void Word(std::vector<std::byte> word);
+
+  enum class State { Data, Iac, Option, Sub, SubIac } state_ = State::Data;
+  std::vector<std::byte> word_;
+  std::vector<std::byte> incoming_;  // said, not yet read by the client
+  bool closed_ = false;
+  bool reading_ = true;
+  bool busy_ = false;  // it said something, and takes nothing until the client has read it
+  int error_ = 0;
+  std::size_t sends_ = 0;
+  os::WakeEvent readable_;
+  os::WakeEvent writable_;
 };
 
 }  // namespace testing_support

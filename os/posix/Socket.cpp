@@ -1,5 +1,6 @@
-// TCP on Linux: a non-blocking socket, connected with a wait against a deadline and the stop
-// handle, sent to and read without blocking.
+// TCP on Linux: a name looked up aside, each of its addresses tried in turn, a non-blocking socket
+// connected with a wait against a deadline and the stop handle, sent to and read without
+// blocking.
 
 #include "os/Socket.h"
 
@@ -11,8 +12,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "os/Aside.h"
 
 #include "os/posix/Descriptor.h"
 #include "os/posix/Input.h"
@@ -23,6 +30,11 @@ namespace {
 // A small send buffer: a peer that stops reading is seen after a few kilobytes of ours, not
 // after megabytes.
 constexpr int kSendBuffer = 4096;
+// Keep-alive: the first probe after 5 s of silence, then every 5 s; the third unanswered ends the
+// connection, 20 s after the peer was last heard.
+constexpr int kKeepIdle = 5;
+constexpr int kKeepInterval = 5;
+constexpr int kKeepCount = 3;
 
 class PosixSocket final : public Socket {
  public:
@@ -44,7 +56,13 @@ class PosixSocket final : public Socket {
       if (errno == EINTR) {
         continue;
       }
-      return {.count = 0, .closed = false, .error = errno == EAGAIN ? 0 : errno};
+      if (errno == EAGAIN) {
+        return {};
+      }
+      // A failure: nothing more will come either.
+      const Transfer failed{.count = 0, .closed = false, .error = errno};
+      Forget(input_, fd_.Get());
+      return failed;
     }
   }
 
@@ -67,6 +85,20 @@ class PosixSocket final : public Socket {
     }
   }
 
+  std::optional<std::chrono::milliseconds> Unanswered() const override {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(fd_.Get(), IPPROTO_TCP, TCP_INFO, &info, &length) != 0) {
+      return std::nullopt;
+    }
+    // Segments on their way that the peer has not acknowledged: a peer that holds its window
+    // shut has none (TCP sends it only probes, which it answers).
+    if (info.tcpi_unacked == 0) {
+      return std::nullopt;
+    }
+    return std::chrono::milliseconds(info.tcpi_last_ack_recv);
+  }
+
   std::optional<std::size_t> Unacknowledged() const override {
     int queued = 0;
     if (::ioctl(fd_.Get(), SIOCOUTQ, &queued) != 0) {
@@ -80,27 +112,100 @@ class PosixSocket final : public Socket {
   WakeHandle input_;
 };
 
+// An address of the name, as the system gave it.
+struct Address {
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  int family = 0;
+  int protocol = 0;
+};
+
+struct Lookup {
+  std::vector<Address> addresses;
+  Outcome failure;
+};
+
+Lookup Resolve(const std::string& host, const std::string& port, int flags) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = flags;
+  addrinfo* found = nullptr;
+  Lookup lookup;
+  if (const int code = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); code != 0) {
+    lookup.failure =
+        code == EAI_SYSTEM ? Outcome::SystemFailed(errno) : Outcome::Failed(gai_strerror(code));
+    return lookup;
+  }
+  for (const addrinfo* each = found; each != nullptr; each = each->ai_next) {
+    Address address;
+    std::memcpy(&address.address, each->ai_addr,
+                std::min<std::size_t>(each->ai_addrlen, sizeof address.address));
+    address.length = each->ai_addrlen;
+    address.family = each->ai_family;
+    address.protocol = each->ai_protocol;
+    lookup.addresses.push_back(address);
+  }
+  ::freeaddrinfo(found);
+  return lookup;
+}
+
+// The lookups of names under way, or done and not yet taken: one of a name at a time, however
+// often it is asked for while DNS does not answer.
+std::map<std::string, Aside<Lookup>>& Lookups() {
+  static std::map<std::string, Aside<Lookup>> lookups;
+  return lookups;
+}
+
+// The addresses of `host`: an address at once, a name looked up aside (os/Aside.h) until
+// `deadline` or `cancel`.
+Lookup Look(const std::string& host, const std::string& port, Clock::time_point deadline,
+            WakeHandle cancel) {
+  if (Lookup numeric = Resolve(host, port, AI_NUMERICHOST | AI_NUMERICSERV);
+      numeric.failure.Worked()) {
+    return numeric;
+  }
+  const std::string key = host + " " + port;
+  auto& lookups = Lookups();
+  auto found = lookups.find(key);
+  if (found == lookups.end()) {
+    found =
+        lookups.emplace(key, Aside<Lookup>([host, port] { return Resolve(host, port, 0); })).first;
+  }
+  switch (found->second.Wait(deadline, cancel)) {
+    case Aside<Lookup>::Waited::Stopped:
+      return {.addresses = {}, .failure = Outcome::Failed("stopped")};
+    case Aside<Lookup>::Waited::Time:
+      return {.addresses = {}, .failure = Outcome::Failed(NotLookedUp())};
+    case Aside<Lookup>::Waited::Done:
+      break;
+  }
+  Lookup lookup = *found->second.Answer();
+  lookups.erase(found);
+  return lookup;
+}
+
 }  // namespace
 
 std::unique_ptr<Socket> Socket::Connect(const std::string& host, const std::string& port,
                                         std::chrono::milliseconds timeout, WakeHandle cancel,
                                         WakeHandle input, Outcome& failure) {
-  const auto deadline = Clock::now() + timeout;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (const int code = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); code != 0) {
-    failure =
-        code == EAI_SYSTEM ? Outcome::SystemFailed(errno) : Outcome::Failed(gai_strerror(code));
+  const Lookup lookup = Look(host, port, Clock::now() + kLookedUpWithin, cancel);
+  if (!lookup.failure.Worked()) {
+    failure = lookup.failure;
     return nullptr;
   }
-  const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
   failure = Outcome::Failed("no address");
-  // Each address the name has, in the order the system prefers them, within the one time.
-  for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
-    Descriptor fd(::socket(address->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                           address->ai_protocol));
+  // Each address the name has, in the order the system prefers them, each with its share of the
+  // time that is left: one that never answers leaves the next its turn.
+  const auto deadline = Clock::now() + timeout;
+  const std::size_t count = lookup.addresses.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const Address& address = lookup.addresses[i];
+    const auto now = Clock::now();
+    const auto turn = now + (deadline - now) / static_cast<long>(count - i);
+    Descriptor fd(
+        ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, address.protocol));
     if (!fd) {
       failure = Outcome::SystemFailed(errno);
       continue;
@@ -109,18 +214,27 @@ std::unique_ptr<Socket> Socket::Connect(const std::string& host, const std::stri
     const int on = 1;
     ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
-    if (::connect(fd.Get(), address->ai_addr, address->ai_addrlen) != 0 && errno != EINPROGRESS) {
+    // A peer that vanishes (a device server that lost power, a cable pulled) answers nothing,
+    // not even a reset. Idle, the connection fails once keep-alive probes have found nobody
+    // for kUnanswered; busy, Unanswered() tells. Not TCP_USER_TIMEOUT: it also ends a
+    // connection whose peer only holds its window shut (a device holding its line, for as
+    // long as a printer waits for paper), which must stay a held line.
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdle, sizeof kKeepIdle);
+    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_KEEPINTVL, &kKeepInterval, sizeof kKeepInterval);
+    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) !=
+            0 &&
+        errno != EINPROGRESS) {
       failure = Outcome::SystemFailed(errno);
       continue;
     }
     const std::array<Waited, 2> waited{{{.handle = WakeOf(fd.Get()), .ready = Waited::For::Writing},
                                         {.handle = cancel, .ready = Waited::For::Reading}}};
-    const auto ready = WaitForAny(waited, deadline);
+    const auto ready = WaitForAny(waited, turn);
     if (!ready) {
-      failure = Outcome::Failed(
-          "no answer within " +
-          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) + " s");
-      return nullptr;
+      failure = Outcome::Failed(NoAnswer(timeout));
+      continue;
     }
     if (*ready == 1) {
       failure = Outcome::Failed("stopped");

@@ -10,16 +10,24 @@
 #include <windows.h>
 // clang-format on
 
+#include <mstcpip.h>
+
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <map>
 #include <vector>
 
+#include "os/Aside.h"
 #include "os/win32/Text.h"
 
 namespace os {
 namespace {
 
-constexpr int kSendBuffer = 4096;  // as on Linux: a peer that stops reading is seen soon
+constexpr int kSendBuffer = 4096;       // as on Linux: a peer that stops reading is seen soon
+constexpr unsigned long kKeepIdle = 5;  // seconds of silence before the first probe
+constexpr unsigned long kKeepInterval = 5;
+constexpr unsigned long kKeepCount = 3;
 constexpr DWORD kReceiveSize = 4096;
 
 int LastError() {
@@ -100,6 +108,10 @@ class WindowsSocket final : public Socket {
         ResetEvent(NativeOf<HANDLE>(receiveEvent_));  // told once: nothing more to announce
         return Ended();
       }
+      // Ready again only when the receive under way ends: the event is the program's input
+      // handle, which another may have set (a time asked for), and a wait on it would otherwise
+      // end at once, again and again. Looked at after the reset, so no ending is missed.
+      ResetEvent(NativeOf<HANDLE>(receiveEvent_));
       if (!Finished(receiving_, receivePending_, receiveError_)) {
         return {};
       }
@@ -119,6 +131,9 @@ class WindowsSocket final : public Socket {
     }
     return {.count = count, .closed = false, .error = 0};
   }
+
+  // Windows keeps the time itself: TCP_MAXRT ends a connection whose bytes go unanswered.
+  std::optional<std::chrono::milliseconds> Unanswered() const override { return std::nullopt; }
 
   std::optional<std::size_t> Unacknowledged() const override {
     // What the system has not taken yet of the send under way; Winsock tells no more.
@@ -181,30 +196,120 @@ class WindowsSocket final : public Socket {
   std::size_t length_ = 0;
 };
 
+// An address of the name, as the system gave it.
+struct Address {
+  SOCKADDR_STORAGE address{};
+  int length = 0;
+  int family = 0;
+};
+
+struct Lookup {
+  std::vector<Address> addresses;
+  Outcome failure;
+};
+
+Lookup Resolve(const std::string& host, const std::string& port, int flags) {
+  ADDRINFOW hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_flags = flags;
+  ADDRINFOW* found = nullptr;
+  Lookup lookup;
+  if (GetAddrInfoW(Widen(host).c_str(), Widen(port).c_str(), &hints, &found) != 0) {
+    lookup.failure = Outcome::SystemFailed(LastError());
+    return lookup;
+  }
+  for (const ADDRINFOW* each = found; each != nullptr; each = each->ai_next) {
+    Address address;
+    std::memcpy(&address.address, each->ai_addr,
+                std::min<std::size_t>(each->ai_addrlen, sizeof address.address));
+    address.length = static_cast<int>(each->ai_addrlen);
+    address.family = each->ai_family;
+    lookup.addresses.push_back(address);
+  }
+  FreeAddrInfoW(found);
+  return lookup;
+}
+
+// The lookups of names under way, or done and not yet taken: one of a name at a time, however
+// often it is asked for while DNS does not answer.
+std::map<std::string, Aside<Lookup>>& Lookups() {
+  static std::map<std::string, Aside<Lookup>> lookups;
+  return lookups;
+}
+
+// The addresses of `host`: an address at once, a name looked up aside (os/Aside.h) until
+// `deadline` or `cancel`.
+Lookup Look(const std::string& host, const std::string& port, Clock::time_point deadline,
+            WakeHandle cancel) {
+  if (Lookup numeric = Resolve(host, port, AI_NUMERICHOST); numeric.failure.Worked()) {
+    return numeric;
+  }
+  const std::string key = host + " " + port;
+  auto& lookups = Lookups();
+  auto found = lookups.find(key);
+  if (found == lookups.end()) {
+    found =
+        lookups.emplace(key, Aside<Lookup>([host, port] { return Resolve(host, port, 0); })).first;
+  }
+  switch (found->second.Wait(deadline, cancel)) {
+    case Aside<Lookup>::Waited::Stopped:
+      return {.addresses = {}, .failure = Outcome::Failed("stopped")};
+    case Aside<Lookup>::Waited::Time:
+      return {.addresses = {}, .failure = Outcome::Failed(NotLookedUp())};
+    case Aside<Lookup>::Waited::Done:
+      break;
+  }
+  Lookup lookup = *found->second.Answer();
+  lookups.erase(found);
+  return lookup;
+}
+
+// A peer that vanishes (a device server that lost power, a cable pulled) answers nothing, not
+// even a reset: probes from kKeepIdle of silence, and no retransmission past kUnanswered. Where
+// Windows does not take a setting (TCP_KEEPCNT before Windows 10, TCP_MAXRT under Wine), it keeps
+// its own.
+void KeepWatch(SOCKET socket) {
+  tcp_keepalive keepalive{
+      .onoff = 1, .keepalivetime = kKeepIdle * 1000, .keepaliveinterval = kKeepInterval * 1000};
+  DWORD returned = 0;
+  WSAIoctl(socket, SIO_KEEPALIVE_VALS, &keepalive, sizeof keepalive, nullptr, 0, &returned, nullptr,
+           nullptr);
+  constexpr int kKeepCountOption = 16;     // TCP_KEEPCNT, which mingw-w64's headers lack
+  constexpr int kMaxRetransmitOption = 5;  // TCP_MAXRT, in seconds
+  const DWORD count = kKeepCount;
+  setsockopt(socket, IPPROTO_TCP, kKeepCountOption, reinterpret_cast<const char*>(&count),
+             sizeof count);
+  const auto seconds = static_cast<DWORD>(kUnanswered.count());
+  setsockopt(socket, IPPROTO_TCP, kMaxRetransmitOption, reinterpret_cast<const char*>(&seconds),
+             sizeof seconds);
+}
+
 }  // namespace
 
 std::unique_ptr<Socket> Socket::Connect(const std::string& host, const std::string& port,
                                         std::chrono::milliseconds timeout, WakeHandle cancel,
                                         WakeHandle input, Outcome& failure) {
-  const auto deadline = Clock::now() + timeout;
   if (!Started()) {
     failure = Outcome::SystemFailed(LastError());
     return nullptr;
   }
-  ADDRINFOW hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  ADDRINFOW* found = nullptr;
-  if (GetAddrInfoW(Widen(host).c_str(), Widen(port).c_str(), &hints, &found) != 0) {
-    failure = Outcome::SystemFailed(LastError());
+  const Lookup lookup = Look(host, port, Clock::now() + kLookedUpWithin, cancel);
+  if (!lookup.failure.Worked()) {
+    failure = lookup.failure;
     return nullptr;
   }
-  const std::unique_ptr<ADDRINFOW, decltype(&FreeAddrInfoW)> addresses(found, FreeAddrInfoW);
   failure = Outcome::Failed("no address");
   const OwnedWake connected(WakeOf(CreateEventW(nullptr, TRUE, FALSE, nullptr)));
-  for (const ADDRINFOW* address = found; address != nullptr; address = address->ai_next) {
-    SOCKET socket = WSASocketW(address->ai_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+  // Each address in the order the system prefers them, each with its share of the time left.
+  const auto deadline = Clock::now() + timeout;
+  const std::size_t count = lookup.addresses.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const Address& address = lookup.addresses[i];
+    const auto now = Clock::now();
+    const auto turn = now + (deadline - now) / static_cast<long>(count - i);
+    SOCKET socket = WSASocketW(address.family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (socket == INVALID_SOCKET) {
       failure = Outcome::SystemFailed(LastError());
@@ -219,34 +324,35 @@ std::unique_ptr<Socket> Socket::Connect(const std::string& host, const std::stri
     HANDLE event = NativeOf<HANDLE>(connected.Get());
     ResetEvent(event);
     WSAEventSelect(socket, event, FD_CONNECT);
-    if (connect(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0 &&
+    if (connect(socket, reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0 &&
         LastError() != WSAEWOULDBLOCK) {
       failure = Outcome::SystemFailed(LastError());
       closesocket(socket);
       continue;
     }
     const std::array<WakeHandle, 2> waited{connected.Get(), cancel};
-    const auto ready = WaitForAny(waited, deadline);
+    const auto ready = WaitForAny(waited, turn);
     WSANETWORKEVENTS events{};
     if (ready == 0U) {
       WSAEnumNetworkEvents(socket, event, &events);
     }
     WSAEventSelect(socket, nullptr, 0);
-    if (ready != 0U) {
+    if (ready == 1U) {
       closesocket(socket);
-      failure = Outcome::Failed(
-          ready ? "stopped"
-                : "no answer within " +
-                      std::to_string(
-                          std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) +
-                      " s");
+      failure = Outcome::Failed("stopped");
       return nullptr;
+    }
+    if (!ready) {
+      closesocket(socket);
+      failure = Outcome::Failed(NoAnswer(timeout));
+      continue;
     }
     if (const int error = events.iErrorCode[FD_CONNECT_BIT]; error != 0) {
       failure = Outcome::SystemFailed(error);
       closesocket(socket);
       continue;
     }
+    KeepWatch(socket);
     failure = Outcome();
     return std::make_unique<WindowsSocket>(socket, input);
   }

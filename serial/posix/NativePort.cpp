@@ -249,8 +249,8 @@ class PosixPort final : public NativePort {
       // What the driver itself lost (its FIFO or buffer overran before it was read) is told.
       if (const std::optional<long long> overruns = Overruns();
           overruns && overruns_ && *overruns > *overruns_) {
-        result.notice = "the driver lost " + std::to_string(*overruns - *overruns_) +
-                        " of the bytes the device sent (an overrun)";
+        result.notices.push_back("the driver lost " + std::to_string(*overruns - *overruns_) +
+                                 " of the bytes the device sent (an overrun)");
         overruns_ = overruns;
       }
       Hear();

@@ -25,6 +25,7 @@ std::string LockDirectory;  // no lock files: share mode 0
 namespace {
 
 constexpr DWORD kQueueSize = 2048;  // input and output, as recommended to the driver
+constexpr DWORD kCaptureQueueSize = 65536;
 constexpr const char* kDevicePrefix = R"(\\.\)";
 
 // The name CreateFileW opens: ports from COM10 on open only as \\.\COMn, so every name does.
@@ -206,7 +207,7 @@ class WindowsPort final : public NativePort {
     Hear();
     Status();  // the driver's errors: an overrun among them
     if (std::exchange(overrun_, false)) {
-      result.notice = "the driver lost bytes the device sent (an overrun)";
+      result.notices.push_back("the driver lost bytes the device sent (an overrun)");
     }
     if (readError_ != 0) {
       result.error = readError_;
@@ -233,6 +234,11 @@ class WindowsPort final : public NativePort {
   void Hear() {
     while (readError_ == 0) {
       if (firstPending_) {
+        // Ready again only when the read under way ends: the event is the program's input
+        // handle, which a time asked for may have set, and a wait in a send would otherwise end
+        // at once, again and again, and never see a stop. Looked at after the reset, so that no
+        // ending is missed.
+        ResetEvent(os::NativeOf<HANDLE>(input_));
         DWORD count = 0;
         if (!GetOverlappedResult(Port(), &waiting_, &count, FALSE)) {
           if (GetLastError() == ERROR_IO_INCOMPLETE) {
@@ -346,7 +352,10 @@ OpenedPort OpenNativePort(const PortOptions& options, os::WakeHandle cancel, os:
                                os::Outcome::SystemFailed(static_cast<int>(GetLastError())));
   }
 
-  SetupComm(port, kQueueSize, kQueueSize);
+  // What the device says is read in every wait, but a wait is not a read: with --capture the
+  // input queue is as large as the driver takes, so that a device that talks through a tick
+  // loses nothing.
+  SetupComm(port, options.heard ? kCaptureQueueSize : kQueueSize, kQueueSize);
   DCB wanted = ToDcb(options.line);
   Mismatch mismatch;
   if (!SetCommState(port, &wanted)) {

@@ -102,7 +102,9 @@ os::Outcome AppendFile::OpenNamed() {
   if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return os::Outcome::Failed("not a regular file");
   }
+  const bool anew = static_cast<bool>(file_);
   file_ = std::move(file);
+  generation_ += anew ? 1 : 0;
   return {};
 }
 
@@ -120,11 +122,30 @@ os::Outcome AppendFile::Append(const std::string& text) {
       continue;
     }
     if (count <= 0) {
-      return os::Outcome::SystemFailed(count < 0 ? errno : EIO);
+      const int error = count < 0 ? errno : EIO;
+      // A full disk takes part of a write: what it took is cut back out.
+      if (const auto end = End(); done > 0 && end && *end >= done) {
+        [[maybe_unused]] const os::Outcome cut = CutTo(*end - done);
+      }
+      return os::Outcome::SystemFailed(error);
     }
     done += static_cast<std::size_t>(count);
   }
   return {};
+}
+
+std::optional<std::uint64_t> AppendFile::End() const {
+  struct stat status {};
+  if (!file_ || ::fstat(os::NativeOf<int>(file_.Get()), &status) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
+os::Outcome AppendFile::CutTo(std::uint64_t size) {
+  return ::ftruncate(os::NativeOf<int>(file_.Get()), static_cast<off_t>(size)) == 0
+             ? os::Outcome()
+             : os::Outcome::SystemFailed(errno);
 }
 
 std::string StopHelp() {

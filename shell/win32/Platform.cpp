@@ -167,8 +167,33 @@ os::Outcome AppendFile::OpenNamed() {
   if (GetFileType(os::NativeOf<HANDLE>(file.Get())) != FILE_TYPE_DISK) {
     return os::Outcome::Failed("not a regular file");
   }
+  const bool anew = static_cast<bool>(file_);
   file_ = std::move(file);
+  generation_ += anew ? 1 : 0;
   return {};
+}
+
+std::optional<std::uint64_t> AppendFile::End() const {
+  LARGE_INTEGER size{};
+  if (!file_ || !GetFileSizeEx(os::NativeOf<HANDLE>(file_.Get()), &size)) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+os::Outcome AppendFile::CutTo(std::uint64_t size) {
+  // The handle appends only, and may not set the file's end: one of its own, for that.
+  HANDLE cutting = CreateFileW(os::Widen(absolute_).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (cutting == INVALID_HANDLE_VALUE) {
+    return LastFailure();
+  }
+  const os::OwnedWake owned(os::WakeOf(cutting));
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  return SetFileInformationByHandle(cutting, FileEndOfFileInfo, &end, sizeof end) ? os::Outcome()
+                                                                                  : LastFailure();
 }
 
 os::Outcome AppendFile::Append(const std::string& text) {
@@ -178,11 +203,17 @@ os::Outcome AppendFile::Append(const std::string& text) {
     }
   }
   DWORD written = 0;
-  if (!WriteFile(os::NativeOf<HANDLE>(file_.Get()), text.data(), static_cast<DWORD>(text.size()),
-                 &written, nullptr)) {
-    return LastFailure();
+  const BOOL wrote = WriteFile(os::NativeOf<HANDLE>(file_.Get()), text.data(),
+                               static_cast<DWORD>(text.size()), &written, nullptr);
+  if (wrote && written == text.size()) {
+    return {};
   }
-  return written == text.size() ? os::Outcome() : os::Outcome::SystemFailed(ERROR_WRITE_FAULT);
+  const os::Outcome failed = wrote ? os::Outcome::SystemFailed(ERROR_WRITE_FAULT) : LastFailure();
+  // Part of it taken (a full disk): cut back out.
+  if (const auto end = End(); written > 0 && end && *end >= written) {
+    [[maybe_unused]] const os::Outcome cut = CutTo(*end - written);
+  }
+  return failed;
 }
 
 std::string StopHelp() {

@@ -3,14 +3,17 @@
 // RFC 2217 (telnet's COM-PORT-OPTION) from the client's side, as pure code: what to send to give a
 // port behind a device server its line, and what the server's bytes say (the device's data, the
 // acknowledgements, flow control, the modem lines). Bytes in; bytes and what was learned out.
-// No socket: serial/NetworkPort.cpp carries the bytes.
+// No socket: serial/network/NetworkPort.cpp carries the bytes.
+//
+// Telnet's options are negotiated by the Q method of RFC 1143: each option's state on either side
+// (NO, YES, WANTNO, WANTYES) decides the answer to a request, so every new request is answered,
+// an answer is never answered again, and no two peers can loop.
 //
 // The server's bytes are not trusted: a subnegotiation is kept to kMaxSubnegotiation bytes
 // however long it runs, whatever does not parse is counted and said once, and nothing the server
 // sends makes this grow without bound.
 
 #include <array>
-#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -57,7 +60,7 @@ class Client {
   // Why the server cannot serve as an RFC 2217 port, or "": it refused COM-PORT-OPTION or BINARY.
   const std::string& Refusal() const { return refusal_; }
   // Whether it agreed to COM-PORT-OPTION.
-  bool ComPort() const { return comPort_; }
+  bool ComPort() const { return ours_[kComPortOption] == Q::Yes; }
 
   // The server asked to wait (FLOWCONTROL-SUSPEND) and has not said to go on since.
   bool Suspended() const { return suspended_; }
@@ -72,8 +75,15 @@ class Client {
 
  private:
   enum class State { Data, Command, Option, Subnegotiation, SubnegotiationCommand };
+  // An option's state on one side (RFC 1143): off, on, or asked to be either and not yet answered.
+  enum class Q : std::uint8_t { No, Yes, WantNo, WantYes };
+  static constexpr std::uint8_t kComPortOption = 44;
 
   void Negotiate(std::uint8_t verb, std::uint8_t option, std::vector<std::byte>& reply);
+  // The server's WILL or WONT (`on`) for `option`, which it performs.
+  void Theirs(std::uint8_t option, bool on, std::vector<std::byte>& reply);
+  // The server's DO or DONT (`on`) for `option`, which this client would perform.
+  void Ours(std::uint8_t option, bool on, std::vector<std::byte>& reply);
   void Subnegotiation();
   // Keeps a byte of a subnegotiation, up to kMaxSubnegotiation.
   void Keep(std::byte byte);
@@ -84,9 +94,9 @@ class Client {
   std::vector<std::byte> sub_;
   bool subTooLong_ = false;
   std::array<std::optional<std::uint32_t>, kSettings> acknowledged_{};
-  std::bitset<256> answered_;  // options refused once already: a request is never answered twice
+  std::array<Q, 256> ours_{};    // each option as this client performs it
+  std::array<Q, 256> theirs_{};  // each option as the server performs it
   std::string refusal_;
-  bool comPort_ = false;
   bool suspended_ = false;
   std::optional<bool> cts_;
   bool overrun_ = false;

@@ -1,4 +1,4 @@
-#include "serial/NetworkPort.h"
+#include "serial/network/NetworkPort.h"
 
 #include <algorithm>
 #include <array>
@@ -6,11 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "os/Socket.h"
-#include "serial/Rfc2217.h"
+#include "serial/network/Outgoing.h"
+#include "serial/network/Rfc2217.h"
 
 namespace serial {
 namespace {
+
+using network::Outgoing;
 
 using namespace std::chrono_literals;
 using rfc2217::Setting;
@@ -40,6 +42,12 @@ class NetworkPort final : public NativePort {
         cancel_(cancel),
         listen_{.ready = socket_->ForReading(), .take = [this] { Pump(); }} {}
 
+  // What is queued of telnet's words (a purge after a stop) goes if the connection takes it now.
+  ~NetworkPort() override { Flush(); }
+
+  NetworkPort(const NetworkPort&) = delete;
+  NetworkPort& operator=(const NetworkPort&) = delete;
+
   // RFC 2217: offers the options and sends the line, then waits for the server to acknowledge
   // it. `mismatch`: what it took otherwise; `note`: what it did not acknowledge that many servers
   // never do.
@@ -47,13 +55,16 @@ class NetworkPort final : public NativePort {
     if (const os::Outcome greeted = Greeted(); !greeted.Worked()) {
       return greeted;
     }
-    // The answers to what the server asked while it spoke, then the client's own.
-    std::vector<std::byte> opening = std::exchange(unsaid_, {});
-    const std::vector<std::byte> start = client_.Start(line);
-    opening.insert(opening.end(), start.begin(), start.end());
+    // After the answers to what the server asked while it spoke: the client's own.
+    out_.Command(client_.Start(line));
     WriteResult sent;
-    if (!SendAll(opening, sent, nullptr)) {
-      return Ended(sent);
+    if (!SendQueued(sent, os::Clock::now() + kAcknowledgedWithin)) {
+      return sent.cancelled ? os::Outcome::Failed("stopped") : Ended(sent);
+    }
+    if (!out_.Empty()) {
+      return os::Outcome::Failed("the server took nothing within " +
+                                 std::to_string(std::chrono::seconds(kAcknowledgedWithin).count()) +
+                                 " s");
     }
     const std::array<Setting, 5> essential{Setting::BaudRate, Setting::DataSize, Setting::Parity,
                                            Setting::StopSize, Setting::FlowControl};
@@ -122,31 +133,38 @@ class NetworkPort final : public NativePort {
 
   PortProblem Problem() const { return problem_; }
 
+  // The device's bytes go into the one outgoing queue a piece at a time, behind whatever telnet
+  // is still to say, and out as the connection takes them: the count moves as the bytes go whole.
   bool WriteAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine& held) override {
-    std::vector<std::byte> encoded;
-    for (std::size_t done = 0; done < bytes.size();) {
-      const std::span<const std::byte> piece =
-          bytes.subspan(done, std::min(kPiece, bytes.size() - done));
-      encoded.clear();
-      if (rfc2217_) {
-        rfc2217::Client::Escape(piece, encoded);
-      } else {
-        encoded.assign(piece.begin(), piece.end());
+    const std::size_t before = out_.DataSent();
+    const std::size_t written = result.written;
+    std::size_t queued = 0;
+    for (;;) {
+      while (queued < bytes.size() && out_.DataQueued() < kPiece) {
+        const std::span<const std::byte> piece =
+            bytes.subspan(queued, std::min(kPiece, bytes.size() - queued));
+        out_.Data(piece, rfc2217_);
+        queued += piece.size();
       }
-      if (!SendAll(encoded, result, &held)) {
+      if (queued == bytes.size() && out_.DataQueued() == 0) {
+        Flush();  // telnet's words behind the last piece, if the connection takes them now
+        return true;
+      }
+      const bool going = Step(result, &held);
+      if (const std::size_t sent = written + out_.DataSent() - before; sent > result.written) {
+        result.written = sent;
+        held.Handed(sent);
+      }
+      if (!going) {
         return false;
       }
-      done += piece.size();
-      result.written += piece.size();
-      held.Handed(result.written);
     }
-    return true;
   }
 
   LineStatus Status() override {
     LineStatus status;
     // What the server sends (flow control, the modem lines) is read at every look.
-    if (!Pump()) {
+    if (!Pump() || Vanished()) {
       status.error = failure_.error;
       status.reason = failure_.reason.empty() ? std::string(kClosed) : failure_.reason;
       return status;
@@ -164,11 +182,16 @@ class NetworkPort final : public NativePort {
 
   std::size_t Step() const override { return 0; }
 
+  // The device's bytes not yet sent are thrown away (but for what finishes a doubled 0xFF), and
+  // with RFC 2217 the server is asked to throw away what it still holds of them: that request
+  // waits its turn in the queue behind what telnet still has to say, and goes as soon as the
+  // connection takes it.
   void DiscardOutput() override {
-    if (rfc2217_ && !failed_) {
-      const std::vector<std::byte> purge = rfc2217::Client::PurgeTransmit();
-      [[maybe_unused]] const os::Transfer sent = socket_->Send(purge);  // if it can, at once
+    out_.DropData();
+    if (rfc2217_) {
+      out_.Command(rfc2217::Client::PurgeTransmit());
     }
+    Flush();
   }
 
   // What the server sends is read anyway, and dropped unless it is heard.
@@ -178,11 +201,12 @@ class NetworkPort final : public NativePort {
     const bool alive = Pump();
     if (client_.MalformedCount() > 0 && !malformedSaid_) {
       malformedSaid_ = true;
-      result.notice = "the server sent what is not telnet (" + client_.Malformed() + "); ignored";
+      result.notices.push_back("the server sent what is not telnet (" + client_.Malformed() +
+                               "); ignored");
     }
     if (client_.Overrun() && !overrunSaid_) {
       overrunSaid_ = true;
-      result.notice = "the server lost bytes the device sent (an overrun)";
+      result.notices.push_back("the server lost bytes the device sent (an overrun)");
     }
     if (!alive) {
       result.error = failure_.error;
@@ -193,7 +217,8 @@ class NetworkPort final : public NativePort {
   }
 
   // Read at every look of a drain: the server's replies, and the device's bytes as they come.
-  const Listen* Listening() const override { return &listen_; }
+  // None once the connection has ended.
+  const Listen* Listening() const override { return socket_ ? &listen_ : nullptr; }
 
   // The opening is over: from now on the device's bytes go to `heard`, or nowhere.
   void Opened(std::function<void(std::span<const std::byte>)> heard) {
@@ -207,12 +232,15 @@ class NetworkPort final : public NativePort {
 
   // Reads what the server sends until `enough` says so, or `deadline` passes.
   Until ReadUntil(const std::function<bool()>& enough, os::Clock::time_point deadline) {
-    const std::array<os::Waited, 2> waited{
-        {socket_->ForReading(), {.handle = cancel_, .ready = os::Waited::For::Reading}}};
     for (;;) {
       if (enough()) {
         return Until::Done;
       }
+      if (!socket_) {
+        return Until::Ended;
+      }
+      const std::array<os::Waited, 2> waited{
+          {socket_->ForReading(), {.handle = cancel_, .ready = os::Waited::For::Reading}}};
       const auto ready = os::WaitForAny(waited, deadline);
       if (!ready) {
         return Until::Time;
@@ -226,62 +254,107 @@ class NetworkPort final : public NativePort {
     }
   }
 
-  // Sends `bytes` whole, waiting while the connection takes nothing or the server asked to wait,
-  // and reading what it sends meanwhile. False when the connection ended or a stop came.
-  bool SendAll(std::span<const std::byte> bytes, WriteResult& result, HeldLine* held) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-      if (failed_) {
-        Lost(result);
+  // Sends all that is queued, until `deadline`. False when the connection ended or a stop came.
+  bool SendQueued(WriteResult& result, os::Clock::time_point deadline) {
+    while (!out_.Empty() && os::Clock::now() < deadline) {
+      if (!Step(result, nullptr)) {
         return false;
-      }
-      if (!client_.Suspended()) {
-        const os::Transfer transfer = socket_->Send(bytes.subspan(sent));
-        if (transfer.error != 0) {
-          Fail(transfer.error, "");
-          continue;
-        }
-        if (transfer.count > 0) {
-          sent += transfer.count;
-          if (held != nullptr) {
-            held->Moved();
-          }
-          continue;
-        }
-      }
-      // Room, what the server says, or a stop; and a look at a held line now and then.
-      const std::array<os::Waited, 3> waited{
-          {client_.Suspended() ? os::Waited{} : socket_->ForWriting(),
-           socket_->ForReading(),
-           {.handle = cancel_, .ready = os::Waited::For::Reading}}};
-      auto until = os::Clock::now() + LookAgain;
-      if (held != nullptr) {
-        if (const auto deadline = held->Deadline()) {
-          until = std::min(until, *deadline);
-        }
-      }
-      const auto ready = os::WaitForAny(waited, until);
-      if (ready == 2U) {
-        result.cancelled = true;
-        return false;
-      }
-      if (ready != 0U && !Pump()) {
-        continue;  // failed_: said at the top
-      }
-      if (!ready && held != nullptr) {
-        held->Check([this] { return Status(); });
       }
     }
     return true;
   }
 
-  // Reads all the server has sent: telnet answered, the device's bytes kept. False once the
-  // connection has ended.
+  // One step of a send: what the connection takes now of what is queued, or else a wait for
+  // room, for what the server says, or for a stop, with a look at a held line now and then.
+  // False when the connection ended or a stop came.
+  bool Step(WriteResult& result, HeldLine* held) {
+    if (!socket_) {
+      Lost(result);
+      return false;
+    }
+    // The server asked to wait: telnet's words still go, the device's bytes do not.
+    const std::span<const std::byte> next = out_.Next(!client_.Suspended());
+    if (!next.empty()) {
+      const os::Transfer transfer = socket_->Send(next);
+      if (transfer.error != 0) {
+        Fail(transfer.error, "");
+        Lost(result);
+        return false;
+      }
+      if (transfer.count > 0) {
+        out_.Took(transfer.count);
+        return true;
+      }
+    }
+    const std::array<os::Waited, 3> waited{
+        {next.empty() ? os::Waited{} : socket_->ForWriting(),
+         socket_->ForReading(),
+         {.handle = cancel_, .ready = os::Waited::For::Reading}}};
+    auto until = os::Clock::now() + LookAgain;
+    if (held != nullptr) {
+      if (const auto deadline = held->Deadline()) {
+        until = std::min(until, *deadline);
+      }
+    }
+    const auto ready = os::WaitForAny(waited, until);
+    if (ready == 2U) {
+      result.cancelled = true;
+      return false;
+    }
+    if (ready == 1U && !Pump()) {
+      Lost(result);
+      return false;
+    }
+    if (!ready && Vanished()) {
+      Lost(result);
+      return false;
+    }
+    if (!ready && held != nullptr) {
+      held->Check([this] { return Status(); });
+    }
+    return true;
+  }
+
+  // Whether the server has acknowledged nothing of what is on its way to it for kUnanswered: it
+  // vanished (power, a cable), and the connection is given up.
+  bool Vanished() {
+    if (const auto silent = socket_->Unanswered(); silent && *silent >= os::kUnanswered) {
+      Fail(0, "the server has acknowledged nothing for " + std::to_string(os::kUnanswered.count()) +
+                  " s");
+      return true;
+    }
+    return false;
+  }
+
+  // Sends what the connection takes now of what is queued, without waiting. Nothing while the
+  // server speaks first.
+  void Flush() {
+    while (socket_ && !listening_) {
+      const std::span<const std::byte> next = out_.Next(!client_.Suspended());
+      if (next.empty()) {
+        return;
+      }
+      const os::Transfer transfer = socket_->Send(next);
+      if (transfer.error != 0) {
+        Fail(transfer.error, "");
+        return;
+      }
+      if (transfer.count == 0) {
+        return;
+      }
+      out_.Took(transfer.count);
+    }
+  }
+
+  // Reads all the server has sent: telnet answered (in the queue, in turn), the device's bytes
+  // kept. False once the connection has ended.
   bool Pump() {
-    if (failed_) {
+    if (!socket_) {
       return false;
     }
     std::array<std::byte, 4096> buffer{};
+    std::vector<std::byte> data;
+    std::vector<std::byte> reply;
     for (;;) {
       const os::Transfer transfer = socket_->Receive(buffer);
       if (transfer.count == 0) {
@@ -289,7 +362,7 @@ class NetworkPort final : public NativePort {
           Fail(transfer.error, transfer.closed ? kClosed : "");
           return false;
         }
-        return true;
+        break;
       }
       received_ += transfer.count;
       const std::span<const std::byte> got = std::span(buffer).first(transfer.count);
@@ -297,17 +370,14 @@ class NetworkPort final : public NativePort {
         Keep(got);
         continue;
       }
-      std::vector<std::byte> data;
-      std::vector<std::byte> reply;
+      data.clear();
+      reply.clear();
       client_.Take(got, data, reply);
       Keep(data);
-      if (listening_) {
-        unsaid_.insert(unsaid_.end(), reply.begin(), reply.end());  // bounded: each asked once
-      } else if (!reply.empty()) {
-        // A few bytes of telnet now and then: they go at once, or not at all.
-        [[maybe_unused]] const os::Transfer answered = socket_->Send(reply);
-      }
+      out_.Command(reply);
     }
+    Flush();
+    return socket_ != nullptr;
   }
 
   // The device's bytes, for the capture as they come; dropped when nobody captures them. During
@@ -324,11 +394,14 @@ class NetworkPort final : public NativePort {
                  data.begin() + static_cast<std::ptrdiff_t>(std::min(room, data.size())));
   }
 
+  // The connection ended: it is closed at once, so that nothing waits for it or hears from it
+  // again (a failed socket stays readable, and a wait on it would end at once, for ever), and a
+  // server that serves one client may take the next. The port says why from now on.
   void Fail(int error, const std::string& reason) {
-    failed_ = true;
     failure_.error = error;
     failure_.reason = reason;
     failure_.gone = true;
+    socket_.reset();
   }
 
   void Lost(WriteResult& result) const {
@@ -373,28 +446,42 @@ class NetworkPort final : public NativePort {
     return text;
   }
 
-  friend OpenedPort serial::OpenNetworkPort(const NetworkAddress&, const PortOptions&,
-                                            os::WakeHandle, os::WakeHandle);
-
   std::unique_ptr<os::Socket> socket_;
   bool rfc2217_;
   os::WakeHandle cancel_;
   rfc2217::Client client_;
-  bool failed_ = false;
+  Outgoing out_;
   WriteResult failure_;
   PortProblem problem_ = PortProblem::Other;
   Listen listen_;
   std::vector<std::byte> kept_;
   std::function<void(std::span<const std::byte>)> heard_;
   bool opened_ = false;
-  bool listening_ = false;         // the server speaks first: the client's answers wait
-  std::vector<std::byte> unsaid_;  // those answers
-  std::size_t received_ = 0;       // bytes the server has sent
+  bool listening_ = false;    // the server speaks first: the client's answers wait in the queue
+  std::size_t received_ = 0;  // bytes the server has sent
   bool malformedSaid_ = false;
   bool overrunSaid_ = false;
 };
 
 }  // namespace
+
+OpenedPort OpenNetworkPortOver(std::unique_ptr<os::Socket> socket, bool rfc2217,
+                               const PortOptions& options, os::WakeHandle cancel) {
+  auto port = std::make_unique<NetworkPort>(std::move(socket), rfc2217, cancel);
+  std::string mismatch;
+  std::string note;
+  const os::Outcome ready =
+      rfc2217 ? port->Negotiate(options.line, mismatch, note) : port->Greeted();
+  if (!ready.Worked()) {
+    return OpenedPort::Refused(port->Problem(), ready);
+  }
+  port->Opened(options.heard);
+  return {.port = std::move(port),
+          .failure = {},
+          .mismatch = std::move(mismatch),
+          .problem = PortProblem::None,
+          .note = std::move(note)};
+}
 
 OpenedPort OpenNetworkPort(const NetworkAddress& address, const PortOptions& options,
                            os::WakeHandle cancel, os::WakeHandle input) {
@@ -407,20 +494,7 @@ OpenedPort OpenNetworkPort(const NetworkAddress& address, const PortOptions& opt
                                                        address.port + ": " + failure.Why(),
                                                    failure.Error()));
   }
-  auto port = std::make_unique<NetworkPort>(std::move(socket), address.rfc2217, cancel);
-  std::string mismatch;
-  std::string note;
-  const os::Outcome ready =
-      address.rfc2217 ? port->Negotiate(options.line, mismatch, note) : port->Greeted();
-  if (!ready.Worked()) {
-    return OpenedPort::Refused(port->Problem(), ready);
-  }
-  port->Opened(options.heard);
-  return {.port = std::move(port),
-          .failure = {},
-          .mismatch = std::move(mismatch),
-          .problem = PortProblem::None,
-          .note = std::move(note)};
+  return OpenNetworkPortOver(std::move(socket), address.rfc2217, options, cancel);
 }
 
 OpenedPort OpenPort(const PortOptions& options, os::WakeHandle cancel, os::WakeHandle input) {

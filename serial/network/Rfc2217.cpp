@@ -1,4 +1,4 @@
-#include "serial/Rfc2217.h"
+#include "serial/network/Rfc2217.h"
 
 #include <utility>
 
@@ -16,6 +16,15 @@ constexpr std::uint8_t kSe = 240;
 constexpr std::uint8_t kBinary = 0;
 constexpr std::uint8_t kSuppressGoAhead = 3;
 constexpr std::uint8_t kComPortOption = 44;
+
+// What this client performs itself, and what it wants the server to: BINARY both ways (so CR and
+// NUL travel as they are), no go-aheads, and on its own side COM-PORT-OPTION.
+bool OursWanted(std::uint8_t option) {
+  return option == kBinary || option == kSuppressGoAhead || option == kComPortOption;
+}
+bool TheirsWanted(std::uint8_t option) {
+  return option == kBinary || option == kSuppressGoAhead;
+}
 
 // RFC 2217's commands, client to server; the server answers with the same number plus 100.
 enum Command : std::uint8_t {
@@ -111,8 +120,18 @@ std::string FlowName(std::uint32_t value) {
 
 std::vector<std::byte> Client::Start(const LineSettings& line) {
   std::vector<std::byte> out;
-  Append(out, {kIac, kWill, kBinary, kIac, kDo, kBinary, kIac, kWill, kSuppressGoAhead, kIac, kDo,
-               kSuppressGoAhead, kIac, kWill, kComPortOption});
+  // Each option asked for once, unless the server has already agreed to it.
+  const auto ask = [&](std::array<Q, 256>& states, std::uint8_t verb, std::uint8_t option) {
+    if (states[option] == Q::No) {
+      states[option] = Q::WantYes;
+      Append(out, {kIac, verb, option});
+    }
+  };
+  ask(ours_, kWill, kBinary);
+  ask(theirs_, kDo, kBinary);
+  ask(ours_, kWill, kSuppressGoAhead);
+  ask(theirs_, kDo, kSuppressGoAhead);
+  ask(ours_, kWill, kComPortOption);
   const std::uint32_t baud = line.baudRate;
   AppendCommand(out, kSetBaudRate,
                 {static_cast<std::uint8_t>(baud >> 24), static_cast<std::uint8_t>(baud >> 16),
@@ -203,37 +222,78 @@ void Client::Take(std::span<const std::byte> bytes, std::vector<std::byte>& data
 }
 
 void Client::Negotiate(std::uint8_t verb, std::uint8_t option, std::vector<std::byte>& reply) {
-  const bool ours = option == kBinary || option == kSuppressGoAhead || option == kComPortOption;
   switch (verb) {
-    case kDo:
-      if (option == kComPortOption) {
-        comPort_ = true;
-      } else if (!ours && !answered_[option]) {
-        answered_.set(option);
-        Append(reply, {kIac, kWont, option});
-      }
-      break;
-    case kDont:
-      if (option == kComPortOption) {
-        refusal_ = "it does not take RFC 2217 (COM-PORT-OPTION refused)";
-      } else if (option == kBinary) {
-        refusal_ = "it does not take binary data (BINARY refused)";
-      }
-      break;
     case kWill:
-      // The server's BINARY and SUPPRESS-GO-AHEAD were asked for; nothing else is wanted.
-      if (option != kBinary && option != kSuppressGoAhead && !answered_[option]) {
-        answered_.set(option);
-        Append(reply, {kIac, kDont, option});
-      }
-      break;
     case kWont:
-      if (option == kBinary) {
-        refusal_ = "it does not send binary data (BINARY refused)";
-      }
+      Theirs(option, verb == kWill, reply);
+      break;
+    case kDo:
+    case kDont:
+      Ours(option, verb == kDo, reply);
       break;
     default:
       break;
+  }
+}
+
+// RFC 1143's rules for one side; `state` the option's there, `wanted` whether this client agrees
+// to it being on, `yes` and `no` the verbs that agree and refuse. Returns the verb to answer with,
+// or 0 when a request is an answer and needs none.
+namespace {
+
+template <typename State>
+std::uint8_t Answer(State& state, bool on, bool wanted, std::uint8_t yes, std::uint8_t no) {
+  if (on) {
+    switch (state) {
+      case State::No:
+        state = wanted ? State::Yes : State::No;
+        return wanted ? yes : no;  // each new request is answered, a refusal every time
+      case State::WantYes:
+        state = State::Yes;  // the answer to our own request
+        return 0;
+      case State::WantNo:
+        state = State::No;  // it answered a refusal with an offer: it stays off (RFC 1143)
+        return 0;
+      case State::Yes:
+        return 0;
+    }
+  }
+  switch (state) {
+    case State::Yes:
+      state = State::No;
+      return no;  // it turned the option off: agreed to, once
+    case State::WantYes:
+    case State::WantNo:
+    case State::No:
+      state = State::No;
+      return 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+// A refusal of what the client cannot do without is said, whether it answers the client's own
+// request, turns the option off, or comes before the client asked (a server that will not).
+void Client::Theirs(std::uint8_t option, bool on, std::vector<std::byte>& reply) {
+  if (const std::uint8_t verb = Answer(theirs_[option], on, TheirsWanted(option), kDo, kDont)) {
+    Append(reply, {kIac, verb, option});
+  }
+  if (option == kBinary && !on) {
+    refusal_ = "it does not send binary data (BINARY refused)";
+  }
+}
+
+void Client::Ours(std::uint8_t option, bool on, std::vector<std::byte>& reply) {
+  if (const std::uint8_t verb = Answer(ours_[option], on, OursWanted(option), kWill, kWont)) {
+    Append(reply, {kIac, verb, option});
+  }
+  if (!on) {
+    if (option == kComPortOption) {
+      refusal_ = "it does not take RFC 2217 (COM-PORT-OPTION refused)";
+    } else if (option == kBinary) {
+      refusal_ = "it does not take binary data (BINARY refused)";
+    }
   }
 }
 
