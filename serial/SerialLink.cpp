@@ -48,6 +48,7 @@ WriteFailure SerialLink::WriteFailed(const WriteResult& result) {
   if (!result.gone || !portHandle_) {
     return {};
   }
+  lostSaid_ = true;  // the send's failure says it: a look at the port's input need not again
   if (WriteFailure lost = Gone(Reason(result.error, result.reason)); lost.lost) {
     return lost;
   }

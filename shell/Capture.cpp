@@ -204,41 +204,50 @@ CaptureFile::CaptureFile(Appendable& file, CaptureFormat format, Tell tell)
 
 void CaptureFile::Lose(std::size_t bytes, bool begins) {
   lostBytes_ += bytes;
+  toldBytes_ += bytes;
   if (begins && bytes == 0) {
     ++lostLines_;
   }
 }
 
+void CaptureFile::Recovered() {
+  tell_("The capture " + os::Quoted(file_.Path()) + " is written again: " +
+            std::to_string(toldBytes_) + (toldBytes_ == 1 ? " byte" : " bytes") +
+            " the device sent were lost" + (marked_ ? ", marked in it" : ""),
+        false);
+  failing_.clear();
+  toldBytes_ = 0;
+  wholeSince_ = false;
+}
+
 void CaptureFile::Write(const std::string& text, std::size_t bytes, bool begins) {
   if (begins) {
+    // Written again once an answer (an entry of the device's bytes) has gone whole since the
+    // failure: a disk with room for a short line but not for an answer is still full.
+    if (!failing_.empty() && wholeSince_ && !dropping_ && entryBytes_ > 0) {
+      Recovered();
+    }
     dropping_ = false;
-    if (!failing_.empty()) {
-      // Written again: first the mark of what is missing, which must go whole before anything
-      // else may.
-      if (marked_) {
-        std::string lost = std::to_string(lostBytes_) + (lostBytes_ == 1 ? " byte" : " bytes") +
-                           " the device sent";
-        if (lostLines_ > 0) {
-          lost += " and " + std::to_string(lostLines_) + " line" + (lostLines_ == 1 ? "" : "s") +
-                  " of the capture's own";
-        }
-        if (!file_
-                 .Append(IsoTime(WallClock::now()) + " ! " + lost + " were not kept: it could " +
-                         "not be written from " + IsoTime(since_) + " (" + failing_ + ")\n")
-                 .Worked()) {
-          Lose(bytes, begins);
-          dropping_ = true;
-          return;
-        }
+    // Then, before anything else, the mark of what is missing, whole.
+    if (!failing_.empty() && marked_ && (lostBytes_ > 0 || lostLines_ > 0)) {
+      std::string lost =
+          std::to_string(lostBytes_) + (lostBytes_ == 1 ? " byte" : " bytes") + " the device sent";
+      if (lostLines_ > 0) {
+        lost += " and " + std::to_string(lostLines_) + " line" + (lostLines_ == 1 ? "" : "s") +
+                " of the capture's own";
       }
-      tell_("The capture " + os::Quoted(file_.Path()) + " is written again: " +
-                std::to_string(lostBytes_) + (lostBytes_ == 1 ? " byte" : " bytes") +
-                " the device sent were lost" + (marked_ ? ", marked in it" : ""),
-            false);
-      failing_.clear();
+      if (!file_
+               .Append(IsoTime(WallClock::now()) + " ! " + lost + " were not kept: it could not " +
+                       "be written from " + IsoTime(since_) + " (" + failing_ + ")\n")
+               .Worked()) {
+        Lose(bytes, begins);
+        dropping_ = true;
+        return;
+      }
       lostBytes_ = 0;
       lostLines_ = 0;
     }
+    wholeSince_ = !failing_.empty();
     entryStart_ = file_.End();
     entryGeneration_ = file_.Generation();
     entryBytes_ = 0;
@@ -250,6 +259,9 @@ void CaptureFile::Write(const std::string& text, std::size_t bytes, bool begins)
   const os::Outcome appended = file_.Append(text);
   if (appended.Worked()) {
     entryBytes_ += bytes;
+    if (!failing_.empty() && !marked_) {
+      Recovered();  // raw has no entries: each piece is whole
+    }
     return;
   }
   // An append is whole or not there; what the entry wrote before it is taken back out, so that
@@ -261,6 +273,7 @@ void CaptureFile::Write(const std::string& text, std::size_t bytes, bool begins)
   Lose(entryBytes_ + bytes, begins && entryBytes_ + bytes == 0);
   entryBytes_ = 0;
   dropping_ = true;
+  wholeSince_ = false;
   if (failing_.empty()) {
     failing_ = appended.Why();
     since_ = WallClock::now();

@@ -96,6 +96,8 @@ class CaptureFile {
  private:
   // Counts an entry, or the rest of one, as lost.
   void Lose(std::size_t bytes, bool begins);
+  // Says it can be written again.
+  void Recovered();
 
   Appendable& file_;
   bool marked_;  // the format can carry a mark of a gap
@@ -104,10 +106,12 @@ class CaptureFile {
   unsigned entryGeneration_ = 0;             // in which of the files made under its name
   std::size_t entryBytes_ = 0;               // the device's bytes it holds
   bool dropping_ = false;                    // the rest of the entry under way is lost
+  bool wholeSince_ = false;  // failing, but the entry under way began after the gap's mark
   std::string failing_;
   WallClock::time_point since_{};
-  std::size_t lostBytes_ = 0;
-  std::size_t lostLines_ = 0;  // the program's own entries: sends, notes
+  std::size_t lostBytes_ = 0;  // since the last mark of a gap
+  std::size_t lostLines_ = 0;  // the capture's own entries (sends, notes), likewise
+  std::size_t toldBytes_ = 0;  // since the failure was told
 };
 
 }  // namespace shell

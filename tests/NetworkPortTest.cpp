@@ -124,7 +124,16 @@ TEST(NetworkPortTest, TheLineIsAcknowledgedAndWhatWasNotAskedIsNotAwaited) {
         << "RTS asked for";
   }
 
-  // One that acknowledges neither DTR nor the purge: said, and no failure.
+  // What the server says once the port is open: an overrun and a malformed reply, in one look,
+  // are both said.
+  server.Say(Bytes({255, 250, 44, 106, 2, 255, 240, 255, 250, 44, 101, 0, 37, 255, 240}));
+  serial::ReadResult heard;
+  EXPECT_TRUE(opened.port->ReadInput(heard));
+  EXPECT_EQ(heard.notices, (std::vector<std::string>{
+                               "the server sent what is not telnet (a speed of 2 bytes); ignored",
+                               "the server lost bytes the device sent (an overrun)"}));
+
+  // One that never acknowledges the purge: said, and no failure.
   StandInServer partial;
   partial.answers = true;
   partial.unacknowledged = {12};

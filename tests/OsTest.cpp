@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <future>
 #include <span>
 #include <system_error>
 #include <vector>
 
+#include "os/Aside.h"
 #include "os/Timer.h"
 #include "os/Wait.h"
 
@@ -85,6 +87,30 @@ TEST(WaitTest, TheReadyOneIsNamedNullHandlesNeverAreAndAClosedOneIsAnError) {
     closed = gone.Handle();
   }
   EXPECT_THROW(os::WaitForAny(std::span(&closed, 1), os::Clock::now() + 10s), std::system_error);
+}
+
+// A call that blocks for as long as it likes (a DNS lookup that gets no answer): the waits for it
+// end at a stop or a deadline, at once, and the call runs on to give its answer to a later wait.
+TEST(AsideTest, AStopOrADeadlineEndsTheWaitAtOnceAndTheAnswerComesLater) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  const os::Aside<int> call([released] {
+    released.wait();
+    return 42;
+  });
+  os::WakeEvent stop;
+  stop.Raise();
+  auto began = os::Clock::now();
+  EXPECT_EQ(call.Wait(began + 60s, stop.Handle()), os::Aside<int>::Waited::Stopped);
+  EXPECT_LT(os::Clock::now() - began, 1s);
+  stop.Clear();
+  began = os::Clock::now();
+  EXPECT_EQ(call.Wait(began + 20ms, stop.Handle()), os::Aside<int>::Waited::Time);
+  EXPECT_LT(os::Clock::now() - began, 1s);
+  EXPECT_EQ(call.Answer(), std::nullopt);
+  release.set_value();
+  EXPECT_EQ(call.Wait(os::Clock::now() + 10s, stop.Handle()), os::Aside<int>::Waited::Done);
+  EXPECT_EQ(call.Answer(), 42);
 }
 
 }  // namespace

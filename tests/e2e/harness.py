@@ -22,8 +22,8 @@ from display import Xvfb  # noqa: F401
 from line import (Arrivals, Device, Link, OpenCounter, Pty, Talker, group_bursts,  # noqa: F401
                   port_is_free, unread, wait_until)
 from program import (RECORD, SENT, SKIP, WINE_NOISE, Checkfeed, Lines, Target,  # noqa: F401
-                     mapped_libraries, records, require_namespaces, send_took, session_process,
-                     toolkit_libraries, windows_path)
+                     cpu_seconds, mapped_libraries, records, require_namespaces, send_took,
+                     session_process, toolkit_libraries, windows_path)
 
 class Scene(unittest.TestCase):
     """A test with a scratch directory, a pty and a lock directory, all cleaned up after, against

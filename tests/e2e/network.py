@@ -7,7 +7,9 @@ which it would otherwise spin on."""
 import os
 import shutil
 import socket
+import struct
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -88,11 +90,13 @@ class Rfc2217Server:
     stall    answers the opening, then reads no more (its receive buffer small)
     garbage  answers the opening, then sends `garbage` and goes on answering
 
-    What the client sent as data (unescaped) is in `received`."""
+    `talk`: the device's bytes it says once, 50 ms after it answered the opening, whatever else it
+    does. What the client sent as data (unescaped) is in `received`."""
 
-    def __init__(self, behaviour="answer", garbage=b""):
+    def __init__(self, behaviour="answer", garbage=b"", talk=b""):
         self.behaviour = behaviour
         self.garbage = garbage
+        self.talk = talk
         self.received = bytearray()
         self.listener = socket.socket()
         if behaviour == "stall":
@@ -173,9 +177,99 @@ class Rfc2217Server:
         client.sendall(bytes([IAC, SB, COM_PORT, command + 100]) + escaped + bytes([IAC, SE]))
         if self.behaviour == "garbage" and command == 12:
             client.sendall(self.garbage)
+        if self.talk and command == 12:
+            threading.Thread(target=self._talk_on, args=(client,), daemon=True).start()
         return command == 12
+
+    def _talk_on(self, client):
+        time.sleep(0.05)
+        try:
+            client.sendall(self.talk.replace(bytes([IAC]), bytes([IAC, IAC])))
+        except OSError:
+            pass
 
     def close(self):
         self.running = False
         self.thread.join(timeout=2)
         self.listener.close()
+
+
+class RawServer:
+    """A socket:// server of the test's own on a free port of 127.0.0.1 (or `host` and `port`),
+    one client at a time, that records what it receives in `received`. With `reset_after`, it reads that many bytes, then
+    stops reading for a moment (the client's bytes pile up) and resets the connection."""
+
+    def __init__(self, reset_after=None, host="127.0.0.1", port=0):
+        self.reset_after = reset_after
+        self.received = bytearray()
+        self.listener = socket.socket()
+        self.listener.bind((host, port))
+        self.listener.listen(1)
+        self.port = self.listener.getsockname()[1]
+        self.running = True
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def url(self):
+        return f"socket://127.0.0.1:{self.port}"
+
+    def _serve(self):
+        self.listener.settimeout(0.2)
+        while self.running:
+            try:
+                client, _ = self.listener.accept()
+            except (socket.timeout, OSError):
+                continue
+            with client:
+                client.settimeout(0.2)
+                while self.running:
+                    if self.reset_after is not None and len(self.received) >= self.reset_after:
+                        time.sleep(0.5)
+                        client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                          struct.pack("ii", 1, 0))
+                        break  # closed with unread bytes and no linger: a reset
+                    try:
+                        chunk = client.recv(4096)
+                    except socket.timeout:
+                        continue
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    self.received += chunk
+
+    def close(self):
+        self.running = False
+        self.thread.join(timeout=2)
+        self.listener.close()
+
+
+# Servers for a network namespace of a test's own, started by the program's namespace setup
+# (python3 network.py KIND ...), and ended with the program's process group:
+#   sink PORT FILE   a socket:// server on 127.0.0.1:PORT, every client's bytes appended to FILE
+#   silent-dns FILE  a DNS server on 127.0.0.1:53 that reads every question and answers none
+# Each makes FILE once it listens.
+def serve(kind, *args):
+    if kind == "sink":
+        port, path = int(args[0]), args[1]
+        listener = socket.socket()
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.bind(("127.0.0.1", port))
+        listener.listen(4)
+        open(path, "ab").close()  # listening: the file says so
+        def take(client):
+            with client, open(path, "ab", buffering=0) as out:
+                for chunk in iter(lambda: client.recv(4096), b""):
+                    out.write(chunk)
+        while True:  # each client on a thread of its own: one that vanished holds no other up
+            threading.Thread(target=take, args=(listener.accept()[0],), daemon=True).start()
+    elif kind == "silent-dns":
+        dns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        dns.bind(("127.0.0.1", 53))
+        open(args[0], "w").close()  # listening: the file says so
+        while True:
+            dns.recv(4096)
+
+
+if __name__ == "__main__":
+    serve(*sys.argv[1:])

@@ -191,10 +191,11 @@ class Checkfeed:
     /var/lock points); under Wine COM1 is linked to `pty`. With `output="gone"` its stdout and
     stderr are pipes whose reader has already gone away. `setup` is more shell to run in the
     namespace first, ending in "&& ". `com1=False` leaves COM1 unmapped under Wine. `program` is
-    a Target, or the path of a Linux binary."""
+    a Target, or the path of a Linux binary. `network=True` (Linux) gives it a network namespace
+    of its own, where only what `setup` starts can be reached."""
 
     def __init__(self, program, workdir, pty, lock_dir, args=(), env=None, timeout=120,
-                 wrapper=(), output="pipe", setup="", com1=True):
+                 wrapper=(), output="pipe", setup="", com1=True, network=False):
         target = program if isinstance(program, Target) else Target(program)
         require_namespaces(bind_ttys0=not target.windows)
         self.com1 = None
@@ -207,8 +208,10 @@ class Checkfeed:
                 'mount --bind "$1" /dev/ttyS0 && mount --bind "$2" /run/lock && '
                 f'{setup}shift 2 && exec "$@"'
             )
-            command = ["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh",
-                       pty.path, lock_dir, *wrapper, *target.test_command(args)]
+            # `network`: a network namespace of its own too, whose loopback `setup` brings up.
+            command = ["unshare", "-m", *(["-n"] if network else []), "--propagation", "private",
+                       "sh", "-c", script, "sh", pty.path, lock_dir, *wrapper,
+                       *target.test_command(args)]
         environment = dict(os.environ if env is None else env)
         self.target = target
         self.status_file = None
@@ -322,6 +325,12 @@ def session_process(session, name):
                 word.replace("\\", "/").lower().endswith("/" + name) for word in words):
             return int(entry)
     return None
+
+def cpu_seconds(pid):
+    """The processor time a process has used so far, user and system, in seconds."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 def mapped_libraries(pid):
     """The files a process has mapped, by name."""

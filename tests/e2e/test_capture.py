@@ -5,6 +5,7 @@ anew; and the service tells systemd how it is (NOTIFY_SOCKET)."""
 import os
 import re
 import socket
+import subprocess
 import time
 
 import harness
@@ -96,6 +97,86 @@ class Capture(harness.Scene):
                     self.assertTrue(any(re.fullmatch(r"check1\.txt sent: \d+ bytes; 4 bytes back "
                                                      r"within \d+ ms", line) for line in lines),
                                     lines)
+
+    def test_what_the_device_says_during_the_pause_is_stamped_as_it_comes(self):
+        for n in range(1, 7):
+            self.write_check(n, f"check {n}\r\n".encode())
+        # check6.txt is answered in fifteen pieces, a fifth of a second apart, through the pause.
+        pieces = [f"p{i:02d}".encode() for i in range(15)]
+        device = harness.Device(self.pty, lambda data: pieces if data.startswith(b"check 6") else [],
+                                spacing=0.2)
+        self.addCleanup(device.stop)
+        path = self.capture_path()
+        program = self.start("--no-window", "--capture", path, "--period", "300", "--pause",
+                             "4000")
+        self.assertTrue(harness.wait_until(lambda: len(device.sent) == 45,
+                                           10 + self.target.startup))
+        time.sleep(0.3)
+        self.stop(program)
+        self.assert_ends_cleanly(program)
+        device.stop()
+        with open(path, encoding="latin-1") as capture:
+            lines = capture.read().splitlines()
+        after = lines[[i for i, line in enumerate(lines) if "> check6.txt" in line][0] + 1:]
+        stamps = [harness.records([line])[0][0] for line in after if HEARD.match(line)]
+        self.assertEqual(b"".join(unescape(HEARD.match(line).group(1)) for line in after
+                                  if HEARD.match(line)), b"".join(pieces))
+        # Each piece on its own, stamped as it came: the stamps span the three seconds.
+        self.assertGreaterEqual(len(stamps), 10, after)
+        self.assertGreater(stamps[-1] - stamps[0], 2.0, after)
+
+    def test_a_full_disk_loses_whole_entries_says_so_and_marks_the_gap_once_there_is_room(self):
+        self.linux_only("a small disk in a mount namespace of the test's own")
+        for n in range(1, 7):
+            self.write_check(n, f"check {n}\r\n".encode())
+        # Each file answered with a kilobyte; the capture's disk has 24 KiB free.
+        device = harness.Device(self.pty, lambda data: [bytes(range(32, 127)) * 11])
+        self.addCleanup(device.stop)
+        disk = os.path.join(self.workdir, "disk")
+        os.mkdir(disk)
+        path = os.path.join(disk, "capture.log")
+        log = self.capture_path("run.log")
+        program = self.start("--no-window", "--capture", path, "--log", log, "--period", "200",
+                             "--pause", "0",
+                             setup=f"mount -t tmpfs -o size=64k checkfeed {disk} && "
+                                   f"head -c 40960 /dev/zero > {disk}/filler && ")
+        full = f'checkfeed: Cannot write to the capture "{path}": No space left on device; what ' \
+               "the device sends is lost until it can be written again"
+        self.assertTrue(program.stderr.wait_for(lambda line: line == full, 15),
+                        program.stderr.texts())
+        time.sleep(1)  # the feed goes on, and what comes meanwhile is lost
+        sent = len(device.received)
+        subprocess.run(["nsenter", f"--mount=/proc/{program.pid}/ns/mnt", "rm",
+                        f"{disk}/filler"], check=True, timeout=10)
+        back = re.compile(rf'checkfeed: The capture "{re.escape(path)}" is written again: '
+                          r"(\d+) bytes the device sent were lost, marked in it$")
+        self.assertTrue(program.stderr.wait_for(back.match, 5), program.stderr.texts())
+        self.assertTrue(harness.wait_until(lambda: len(device.received) > sent, 2))  # it went on
+        kept = subprocess.run(["nsenter", f"--mount=/proc/{program.pid}/ns/mnt", "cat", path],
+                              capture_output=True, check=True, timeout=10).stdout.decode("latin-1")
+        self.stop(program)
+        self.assert_ends_cleanly(program)
+        with open(log, encoding="utf-8") as record:
+            logged = record.read()
+        self.assertIn(full[len("checkfeed: "):], logged)
+        lost = int([back.match(line) for line in program.stderr.texts() if back.match(line)][0]
+                   .group(1))
+        self.assertGreater(lost, 0)
+        # Every line whole; the gap marked with what it lost.
+        lines = kept.split("\n")
+        self.assertEqual(lines[-1], "")
+        # A disk with room for a short line but not for an answer may lose more than once before
+        # it has room: each gap is marked, and what the recovery says is all of them.
+        mark = re.compile(r"^\S+ ! (\d+) bytes the device sent (and \d+ lines? of the "
+                          r"capture's own )?were not kept: it could not be written from \S+ \(No "
+                          r"space left on device\)$")
+        marks = [int(mark.match(line).group(1)) for line in lines if mark.match(line)]
+        self.assertEqual(sum(marks), lost, kept[-2000:])
+        self.assertEqual(len([line for line in program.stderr.texts() if back.match(line)]), 1)
+        for line in lines[:-1]:
+            self.assertTrue(SENT.match(line) or HEARD.match(line) or mark.match(line), line)
+            if HEARD.match(line):
+                self.assertEqual(len(unescape(HEARD.match(line).group(1))), 1045, line)
 
     def test_the_beat_keeps_its_grid_while_the_device_never_stops_talking(self):
         self.linux_only("times to a tenth of a second; the Windows program's are the bench's")

@@ -1,13 +1,45 @@
 """Ports on the network: the program feeds a pty behind Debian's ser2net (RFC 2217 and raw TCP),
 comes back when ser2net does, and holds its own against servers that misbehave."""
 
+import os
 import re
+import shutil
 import socket
+import subprocess
+import sys
 import termios
 import time
 
 import harness
 import network
+
+NETWORK_PY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "network.py")
+
+
+def vanish(pid, port, gone=True):
+    """Makes the server on `port` vanish (every packet to and from it dropped, as when a device
+    server loses power: no reset, no close), or come back, in the network namespace of process
+    `pid`, which the test made. On loopback both ways pass the input hook; dropped there, the
+    client's own TCP still sees its segments go out, and retransmits them, as on a wire."""
+    nft = ["nsenter", f"--net=/proc/{pid}/ns/net", "nft"]
+    if gone:
+        rules = ("table inet vanish {\n"
+                 f"  chain input {{ type filter hook input priority 0; tcp dport {port} drop; "
+                 f"tcp sport {port} drop; }}\n"
+                 "}\n")
+        subprocess.run(nft + ["-f", "-"], input=rules.encode(), check=True, timeout=10)
+    else:
+        subprocess.run(nft + ["delete", "table", "inet", "vanish"], check=True, timeout=10)
+
+
+def in_namespace(*commands):
+    """Shell for the program's namespace setup: loopback up, then `commands`, each started in the
+    background once the file it names exists (what network.py's servers make once they listen)."""
+    script = "ip link set lo up && "
+    for command, ready in commands:
+        script += (f"{{ {sys.executable} {NETWORK_PY} {command} & }} && "
+                   f"for i in $(seq 100); do [ -e {ready} ] && break; sleep 0.05; done && ")
+    return script
 
 
 def rotation():
@@ -132,8 +164,8 @@ class NetworkPort(harness.Scene):
 
 
 class MisbehavingServer(harness.Scene):
-    def serve(self, behaviour, garbage=b""):
-        server = network.Rfc2217Server(behaviour, garbage)
+    def serve(self, behaviour, garbage=b"", talk=b""):
+        server = network.Rfc2217Server(behaviour, garbage, talk)
         self.addCleanup(server.close)
         return server
 
@@ -164,16 +196,48 @@ class MisbehavingServer(harness.Scene):
         self.stop(program)
         self.assertEqual(program.wait(timeout=10)[0], 0)
 
-        stalled = self.serve("stall")
+        # The device says something right after the opening, and at 300 baud its burst is over
+        # 667 ms later: the capture's quiet time, asked for before the first send, comes during
+        # the held send. The wait goes on without a core; a stop ends it at once.
+        stalled = self.serve("stall", talk=b"hello")
         self.write_check(1, bytes(range(256)) * 1024)
-        program = self.start("--no-window", "--port", stalled.url())
+        program = self.start("--no-window", "--port", stalled.url(), "--capture",
+                             os.path.join(self.workdir, "capture.log"), "--baud", "300",
+                             "--period", "500")
         held = re.compile(rf'checkfeed: Port "{re.escape(stalled.url())}" has taken no bytes for '
                           r"2 s: check1\.txt, \d+ of 262144 bytes sent\. Check the device and its "
                           r"cable\.$")
         self.assertTrue(program.stderr.wait_for(held.match, 10 + self.target.startup),
                         program.stderr.texts())
+        pid = program.pid
+        before, began = harness.cpu_seconds(pid), time.monotonic()
+        time.sleep(2)
+        used = (harness.cpu_seconds(pid) - before) / (time.monotonic() - began)
+        self.assertLess(used, 0.05, "a core kept busy by the held send")
         self.stop(program)
         self.assert_ends_cleanly(program, within=1.0)
+
+    def test_a_server_that_resets_mid_send_leaves_it_idle_and_its_loss_said_once(self):
+        server = network.RawServer(reset_after=50_000)
+        self.addCleanup(server.close)
+        self.write_check(1, bytes(range(256)) * 1600)  # 400 KB, which the server never takes
+        for n in range(2, 7):
+            self.write_check(n, b"small")
+        program = self.start("--no-window", "--port", server.url(), "--period", "1000")
+        self.assertTrue(program.stderr.wait_for(lambda line: "check1.txt" in line,
+                                                10 + self.target.startup), program.stderr.texts())
+        time.sleep(1.5)  # the ticks that follow fail too
+        pid = program.pid
+        before, began = harness.cpu_seconds(pid), time.monotonic()
+        time.sleep(3)
+        used = (harness.cpu_seconds(pid) - before) / (time.monotonic() - began)
+        self.assertLess(used, 0.05, "a core kept busy after the connection ended")
+        self.assertIsNone(program.process.poll())
+        said = [line for line in program.stderr.texts() if server.url() in line]
+        self.assertEqual(len(said), 1, program.stderr.texts())
+        self.assertIn("(", said[0])  # how much of check1.txt went
+        self.stop(program)
+        self.assertEqual(program.wait(timeout=10)[0], 0)
 
     def test_what_is_not_telnet_leaves_it_running_said_once_in_bounded_memory(self):
         self.linux_only("the program's memory, read from /proc")
@@ -196,6 +260,111 @@ class MisbehavingServer(harness.Scene):
                 self.assertLessEqual(len(notices), 1, program.stderr.texts())
                 self.stop(program)
                 self.assertEqual(program.wait(timeout=10)[0], 0)
+
+
+class FailingNetwork(harness.Scene):
+    """What the network does wrong, made on this machine only: a server that vanishes, a name whose
+    first address never answers, DNS that never answers; in namespaces of the test's own."""
+
+    def setUp(self):
+        super().setUp()
+        self.linux_only("namespaces of the test's own")
+        for tool in ("nsenter", "nft", "ip"):
+            if shutil.which(tool) is None:
+                self.skipTest(f"{tool} is not installed (scripts/deps.sh linux)")
+
+    def test_a_server_that_vanishes_is_lost_within_30_s_busy_or_idle_and_comes_back(self):
+        port = 4001  # the namespace's own
+        url = f"socket://127.0.0.1:{port}"
+        sink = os.path.join(self.workdir, "sink")
+        for n in range(1, 7):
+            self.write_check(n, f"check {n}\r\n".encode())
+        lost = re.compile(rf'checkfeed: Port "{re.escape(url)}" lost: (.+); reopening when it '
+                          r"comes back$")
+        # Busy: a file a second, each waiting for the server's acknowledgement. Idle: connected,
+        # and the first tick 25 s away.
+        for period, reason in (("1000", "the server has acknowledged nothing for 20 s"),
+                               ("25000", "Connection timed out")):
+            with self.subTest(period=period):
+                if os.path.exists(sink):
+                    os.unlink(sink)
+                program = self.start("--no-window", "--port", url, "--reconnect", "--period",
+                                     period, setup=in_namespace((f"sink {port} {sink}", sink)),
+                                     network=True)
+                if period == "1000":
+                    self.assertTrue(harness.wait_until(
+                        lambda: os.path.exists(sink) and os.path.getsize(sink) > 0, 5))
+                else:
+                    time.sleep(1)  # connected, and nothing sent
+                vanish(program.pid, port)
+                dropped = time.monotonic()
+                said = harness.wait_until(lambda: [(when, line) for when, line in
+                                                   program.stderr.timed() if lost.match(line)], 32)
+                self.assertTrue(said, program.stderr.texts())
+                when, line = said[0]
+                self.assertLess(when - dropped, 30)
+                self.assertEqual(lost.match(line).group(1), reason)
+                size = os.path.getsize(sink)
+                vanish(program.pid, port, gone=False)
+                self.assertTrue(program.stderr.wait_for(
+                    lambda text: text == f'checkfeed: Port "{url}" is back', 30),
+                    program.stderr.texts())
+                self.assertTrue(harness.wait_until(lambda: os.path.getsize(sink) > size, 3))
+                self.stop(program)
+                self.assertEqual(program.wait(timeout=10)[0], 0)
+
+    def test_a_name_whose_first_address_never_answers_is_reached_through_the_next(self):
+        hosts = os.path.join(self.workdir, "hosts")
+        with open(hosts, "w") as out:
+            out.write("127.0.0.3 checkfeed-two.test\n127.0.0.2 checkfeed-two.test\n")
+        order = subprocess.run(["unshare", "-m", "sh", "-c",
+                                f"mount --bind {hosts} /etc/hosts && getent ahostsv4 "
+                                "checkfeed-two.test"], capture_output=True, text=True, timeout=10)
+        self.assertTrue(order.stdout.startswith("127.0.0.3"), order.stdout)
+        # 127.0.0.3 never answers (its queue of connections is full), 127.0.0.2 serves.
+        full = socket.socket()
+        self.addCleanup(full.close)
+        full.bind(("127.0.0.3", 0))
+        full.listen(0)
+        waiting = socket.create_connection(full.getsockname())
+        self.addCleanup(waiting.close)
+        server = network.RawServer(host="127.0.0.2", port=full.getsockname()[1])
+        self.addCleanup(server.close)
+        self.write_check(1, b"one")
+        program = self.start("--no-window", "--port",
+                             f"socket://checkfeed-two.test:{server.port}", "--period", "1000",
+                             setup=f"mount --bind {hosts} /etc/hosts && ")
+        self.assertTrue(harness.wait_until(lambda: b"one" in server.received, 6),
+                        program.stderr.texts())
+        self.assertEqual(program.stderr.texts(), [])
+        self.stop(program)
+        self.assertEqual(program.wait(timeout=10)[0], 0)
+
+    def test_dns_that_never_answers_is_said_within_6_s_and_never_holds_a_stop(self):
+        resolv = os.path.join(self.workdir, "resolv.conf")
+        with open(resolv, "w") as out:
+            out.write("nameserver 127.0.0.1\n")
+        listening = os.path.join(self.workdir, "dns")
+        setup = (f"mount --bind {resolv} /etc/resolv.conf && "
+                 + in_namespace((f"silent-dns {listening}", listening)))
+        url = "socket://checkfeed-no-answer.test:4001"
+        program = self.start("--no-window", "--port", url, setup=setup, network=True)
+        said = harness.wait_until(lambda: [when for when, line in program.stderr.timed()
+                                           if line == f'checkfeed: Cannot open port "{url}": cannot '
+                                           "connect to checkfeed-no-answer.test port 4001: the "
+                                           "name was not resolved within 5 s"], 8)
+        self.assertTrue(said, program.stderr.texts())
+        self.assertLess(said[0] - program.started, 6.0)
+        self.stop(program)
+        self.assertEqual(program.wait(timeout=10)[0], 0)
+        # A stop while the name is being looked up ends the program at once.
+        program = self.start("--no-window", "--port", url, "--reconnect", setup=setup,
+                             network=True)
+        time.sleep(1.5)
+        self.stop(program)
+        code, took = program.wait(timeout=10)
+        self.assertEqual(code, 0, program.stderr.texts())
+        self.assertLess(took, 1.0)
 
 
 if __name__ == "__main__":

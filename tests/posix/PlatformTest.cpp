@@ -3,15 +3,20 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "os/posix/Descriptor.h"
@@ -20,6 +25,7 @@
 #include "serial/PortName.h"
 #include "serial/posix/PortList.h"
 #include "shell/CommandLine.h"
+#include "shell/Notify.h"
 #include "shell/PortAdvice.h"
 #include "shell/Reporter.h"
 #include "shell/Window.h"
@@ -204,6 +210,44 @@ TEST(PortAdviceTest, ALinkToTheFailedDeviceIsNeverSuggested) {
                               folder + "by-path-link"),
             "Other serial ports on this computer: /dev/ttyS0. Start checkfeed with --port "
             "/dev/ttyS0 (see man checkfeed).");
+}
+
+// systemd's notify protocol, heard where systemd would hear it: an abstract socket (NOTIFY_SOCKET
+// "@..."), and a watchdog that is this process's only when WATCHDOG_PID, if set, names it.
+TEST(ServiceNotifyTest, AnAbstractSocketHearsEveryMessageAndTheWatchdogIsThisProcesssOnly) {
+  const std::string name = "@checkfeed-test-notify-" + std::to_string(::getpid());
+  const os::Descriptor listener(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  name.copy(address.sun_path + 1, name.size() - 1, 1);
+  ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address),
+                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size())),
+            0);
+  const auto heard = [&listener] {
+    std::string message(256, '\0');
+    const os::WakeHandle wake = os::WakeOf(listener.Get());
+    if (!os::WaitForAny(std::span(&wake, 1), os::Clock::now() + 2s)) {
+      return std::string("(nothing)");
+    }
+    message.resize(static_cast<std::size_t>(
+        std::max<ssize_t>(::recv(listener.Get(), message.data(), message.size(), 0), 0)));
+    return message;
+  };
+  const ScopedEnvironment socketName("NOTIFY_SOCKET", name);
+  const ScopedEnvironment every("WATCHDOG_USEC", "2000000");
+  for (const auto& [watchdogPid, watched] :
+       {std::pair<std::optional<std::string>, bool>{std::to_string(::getpid()), true},
+        {std::nullopt, true},
+        {std::to_string(::getpid() + 1), false}}) {
+    const ScopedEnvironment pid("WATCHDOG_PID", watchdogPid);
+    shell::ServiceNotify notify;
+    EXPECT_EQ(notify.Watchdog(),
+              watched ? std::optional(std::chrono::microseconds(2s)) : std::nullopt);
+    notify.Ready();
+    EXPECT_EQ(heard(), "READY=1");
+    notify.Status("check1.txt sent");
+    EXPECT_EQ(heard(), "STATUS=check1.txt sent");
+  }
 }
 
 }  // namespace
