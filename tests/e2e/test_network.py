@@ -196,15 +196,26 @@ class MisbehavingServer(harness.Scene):
         self.stop(program)
         self.assertEqual(program.wait(timeout=10)[0], 0)
 
-        # The device says something right after the opening, and at 300 baud its burst is over
-        # 667 ms later: the capture's quiet time, asked for before the first send, comes during
-        # the held send. The wait goes on without a core; a stop ends it at once.
-        stalled = self.serve("stall", talk=b"hello")
+        stalled = self.serve("stall")
         self.write_check(1, bytes(range(256)) * 1024)
-        program = self.start("--no-window", "--port", stalled.url(), "--capture",
+        program = self.start("--no-window", "--port", stalled.url())
+        held = re.compile(rf'checkfeed: Port "{re.escape(stalled.url())}" has taken no bytes for '
+                          r"2 s: check1\.txt, \d+ of 262144 bytes sent\. Check the device and its "
+                          r"cable\.$")
+        self.assertTrue(program.stderr.wait_for(held.match, 10 + self.target.startup),
+                        program.stderr.texts())
+        self.stop(program)
+        self.assert_ends_cleanly(program, within=1.0)
+
+        # The same with a capture, and the device says something right after the opening: at 300
+        # baud its burst is over 667 ms later, so the capture's quiet time, asked for before the
+        # first send, comes during the held send. The wait goes on without a core; a stop ends it
+        # at once.
+        talking = self.serve("stall", talk=b"hello")
+        program = self.start("--no-window", "--port", talking.url(), "--capture",
                              os.path.join(self.workdir, "capture.log"), "--baud", "300",
                              "--period", "500")
-        held = re.compile(rf'checkfeed: Port "{re.escape(stalled.url())}" has taken no bytes for '
+        held = re.compile(rf'checkfeed: Port "{re.escape(talking.url())}" has taken no bytes for '
                           r"2 s: check1\.txt, \d+ of 262144 bytes sent\. Check the device and its "
                           r"cable\.$")
         self.assertTrue(program.stderr.wait_for(held.match, 10 + self.target.startup),
