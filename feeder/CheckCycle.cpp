@@ -82,6 +82,11 @@ void CheckCycle::TimerTimer() {
   const std::string name = CheckFileName(checkNumber_);
   lastTick_.file = name;
   lastTick_.portNotice = link_.Reopen();
+  if (expectations_) {
+    lastTick_.judged = true;  // until it is known to have nothing to judge by
+    lastTick_.expectation = ReadExpectation(checkNumber_);
+    lastTick_.judged = lastTick_.expectation.Judged();
+  }
   const std::size_t size = ReadIntoSendBuffer(name);
   lastTick_.size = size;
 
@@ -97,6 +102,7 @@ void CheckCycle::TimerTimer() {
   const auto start = std::chrono::steady_clock::now();
   const serial::WriteResult result = port->Write(std::span(SendBuffer).first(size), name);
   lastTick_.took = std::chrono::steady_clock::now() - start;
+  lastTick_.left = result.left;
   lastTick_.written = result.written;
   lastTick_.held = port->Held().Notice();
   if (result.Failed()) {

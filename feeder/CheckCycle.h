@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "feeder/Answers.h"
 #include "serial/SerialLink.h"
 
 namespace feeder {
@@ -55,7 +56,12 @@ struct TickRecord {
   std::size_t written = 0;           // bytes handed to the port
   bool sent = false;                 // every byte sent and drained
   std::chrono::nanoseconds took{0};  // from the first byte written until drained
+  std::chrono::steady_clock::time_point left{};  // when its last byte left the port
   std::string held{};                // what was said when the line stopped moving, or ""
+  // With expectations read: whether the file's answer is judged (it has checkN.expect or
+  // checkN.match, or one that cannot be used), and what it expects.
+  bool judged = false;
+  Expectation expectation{};
 };
 
 // "check" + number + ".txt".
@@ -72,8 +78,13 @@ class CheckCycle {
   explicit CheckCycle(serial::SerialLink& link, std::chrono::milliseconds pauseLength = PauseLength,
                       Pause pause = nullptr);
 
+  // Reads, before each file, what it expects the device to answer (feeder/Answers.h): one that
+  // cannot be used fails the tick before anything is read or sent, as a missing file does.
+  void ReadExpectations() { expectations_ = true; }
+
   // One tick: advance CheckNumber; after the sixth file, pause; otherwise (after asking the port
-  // to come back, if it is away and may) read the file into SendBuffer, close it, and write it
+  // to come back, if it is away and may, and reading what it expects, if asked to) read the file
+  // into SendBuffer, close it, and write it
   // whole to the port, if there is one (without a port the file is still read, so missing files
   // are still reported, and nothing is sent).
   // Throws TickFailure, leaving CheckNumber advanced so the next tick moves on.
@@ -94,6 +105,7 @@ class CheckCycle {
   Pause pause_;
   std::int32_t checkNumber_ = 0;
   TickRecord lastTick_;
+  bool expectations_ = false;
 };
 
 }  // namespace feeder

@@ -17,6 +17,10 @@ namespace os {
 // e.g. "No such file or directory", without a closing full stop.
 std::string ErrorText(int error);
 
+// Whether `error` says that a file is not there (ENOENT; ERROR_FILE_NOT_FOUND or
+// ERROR_PATH_NOT_FOUND).
+bool NotFound(int error);
+
 // Puts a name in double quotes, the way every message of the program names files and devices.
 inline std::string Quoted(const std::string& name) {
   return '"' + name + '"';

@@ -102,6 +102,7 @@ bool Port::Drain(WriteResult& result) {
   for (;;) {
     switch (native_->DrainDevice(LookAgain, result)) {
       case DeviceDrain::Done:
+        result.left = os::Clock::now();
         held_.Moved();  // the last bytes left: a held line moves again
         return true;
       case DeviceDrain::Failed:

@@ -47,6 +47,8 @@ struct WriteResult {
   std::string reason;       // that failure in words where no number says it, or ""
   bool gone = false;        // that failure means the device itself went away (unplugged, hung up)
   bool cancelled = false;   // stopped because the cancel handle became ready
+  // When the last byte that went left the port (its drain ended), on the steady clock.
+  std::chrono::steady_clock::time_point left{};
 
   bool Failed() const { return error != 0 || !reason.empty(); }
 };

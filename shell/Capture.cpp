@@ -110,6 +110,11 @@ void Capture::Note(WallClock::time_point when, const std::string& text) {
   Stamp(when, '!', text);
 }
 
+void Capture::Verdict(WallClock::time_point when, const std::string& text) {
+  EndBurst();
+  Stamp(when, '=', text);
+}
+
 void Capture::Received(std::span<const std::byte> bytes, WallClock::time_point when,
                        os::Clock::time_point at) {
   if (bytes.empty()) {

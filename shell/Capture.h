@@ -49,6 +49,9 @@ class Capture {
   // Something to say in the capture itself (bytes the driver lost), on a line of its own.
   void Note(WallClock::time_point when, const std::string& text);
 
+  // A send's verdict (--expect), on a line of its own after its answer: "= check3.txt #1: ...".
+  void Verdict(WallClock::time_point when, const std::string& text);
+
   // When the burst under way is over if nothing more comes; nothing when none is under way.
   std::optional<os::Clock::time_point> QuietAt() const;
 

@@ -215,6 +215,30 @@ std::vector<Option> MakeTable() {
       },
       [](const Options& options) { return static_cast<std::size_t>(options.captureFormat); }));
   table.back().shown = "text|hex|raw";
+  table.push_back(Switch(
+      "--expect", "",
+      "judge what the device answers each check file against checkN.expect (the exact bytes of "
+      "the whole answer) or checkN.match (a pattern the whole answer must match) beside it: a "
+      "verdict and a latency for every send, a summary at the end, and exit status 3 when an "
+      "answer differed or was missing.",
+      [](Options& options) { options.expect = true; }));
+  table.push_back(Milliseconds("--answer-within",
+                               "with --expect: how long after a send's last byte has left the "
+                               "port its answer may come (never past the next tick).",
+                               1, &Options::answerWithin));
+  table.back().judging = true;
+  table.push_back(Number(
+      "--rotations", "N", "end by itself after N rotations, once the last verdict is in.", 1,
+      1'000'000, "rotations",
+      [](Options& options, unsigned long count) { options.rotations = count; },
+      [](const Options& options) { return options.rotations; }));
+  table.back().describe = nullptr;  // without it the program runs until stopped
+  table.push_back(Text("--junit", "FILE",
+                       "with --expect: write a JUnit XML report of every verdict to FILE at the "
+                       "end, however the run ends.",
+                       "a file",
+                       [](Options& options, const std::string& value) { options.junit = value; }));
+  table.back().judging = true;
   table.push_back(Act("--list-ports", "",
                       "list the serial ports this computer has, as --port takes them, and exit.",
                       Action::ListPorts));
@@ -371,6 +395,14 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments) {
   for (const Option& option : OptionTable()) {
     if (option.unless && std::find(given.begin(), given.end(), &option) == given.end()) {
       option.unless(options);
+    }
+  }
+  // What judges answers means nothing without --expect.
+  if (!options.expect) {
+    for (const Option* option : given) {
+      if (option->judging) {
+        return bad(option->name + " needs --expect");
+      }
     }
   }
   // A raw port on the network carries bytes, and nothing of the line they go out on.

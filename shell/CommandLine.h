@@ -26,6 +26,10 @@ struct Options {
   std::string log;           // a file the record and the failures are appended to; "" for none
   std::string capture;       // a file what the device sends is appended to; "" for none
   CaptureFormat captureFormat = CaptureFormat::Text;
+  bool expect = false;  // judge what the device answers against checkN.expect or checkN.match
+  std::chrono::milliseconds answerWithin{1000};  // how long after a send its answer may come
+  unsigned long rotations = 0;                   // end after this many rotations; 0: run on
+  std::string junit;  // where a JUnit XML report of the verdicts is written at the end, or ""
   std::chrono::milliseconds period{5000};
   std::chrono::milliseconds pause = feeder::PauseLength;
 };
@@ -59,6 +63,8 @@ struct Option {
   Section section = Section::Options;
   // A setting of the line, which only RFC 2217 carries to a port on the network.
   bool lineSetting = false;
+  // An option that means something only with --expect.
+  bool judging = false;
 
   // "Default: 9600", or "" when there is none to state.
   std::string DefaultText() const;

@@ -47,12 +47,25 @@ Feed::Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, 
                          captureFile_->Write(text, bytes, begins);
                        }
                      });
-    cycle_.Sending = [this](const std::string& file, std::size_t size) {
+  }
+  if (options.expect) {
+    cycle_.ReadExpectations();
+    answers_.emplace(options.answerWithin);
+  }
+  cycle_.Sending = [this](const std::string& file, std::size_t size) {
+    if (capture_) {
       Answered();
       capture_->Sent(WallClock::now(), file, size);
       answer_ = Answer{.file = file, .size = size};
-    };
-  }
+    }
+    if (answers_) {
+      TellLate();  // what came after the last send's window, before this send
+      if (auto closed = answers_->Began(file, rotation_, cycle_.LastTick().expectation,
+                                        os::Clock::now())) {
+        Judged(*closed, meanwhile_);
+      }
+    }
+  };
 }
 
 namespace {
@@ -64,6 +77,57 @@ std::string HeldSubject(const std::string& device) {
 }
 
 }  // namespace
+
+void Feed::Judged(const feeder::Verdict& verdict, std::vector<BoxNotice>& notices) {
+  std::string said = verdict.Name() + ": " + verdict.text;
+  if (verdict.latency) {
+    said += verdict.kind == feeder::Verdict::Kind::Expected
+                ? ", latency " + feeder::Milliseconds(*verdict.latency)
+                : " (latency " + feeder::Milliseconds(*verdict.latency) + ")";
+  }
+  reporter_.Note(WallClock::now(), said);
+  if (capture_) {
+    capture_->Verdict(WallClock::now(), said);
+  }
+  const std::string subject = verdict.file + "'s answer";
+  if (verdict.Failed()) {
+    Report(failures_.Failed(subject, verdict.Message(), verdict.Message(),
+                            FailureLog::Clock::now()));
+    notices.push_back({.worked = false, .subject = subject, .text = verdict.Message()});
+  } else {
+    Report(failures_.Worked(subject, FailureLog::Clock::now()));
+    notices.push_back(
+        {.worked = true, .subject = subject, .text = verdict.file + " is answered as expected"});
+  }
+  verdicts_.Add(verdict);
+  if (ending_) {
+    Finish();  // the last verdict is in
+  }
+}
+
+void Feed::TellLate() {
+  if (const auto late = answers_->TakeLate()) {
+    const std::string said = late->name + ": " + std::to_string(late->bytes) +
+                             (late->bytes == 1 ? " byte" : " bytes") + " came " +
+                             feeder::Milliseconds(late->after) + " after its last byte, past its " +
+                             std::to_string(answers_->Within().count()) +
+                             " ms window: late, and no part of any answer";
+    Report(failures_.Failed("late answers", "answers came late", said, FailureLog::Clock::now()));
+    if (capture_) {
+      capture_->Note(WallClock::now(), said);
+    }
+  }
+}
+
+void Feed::Finish() {
+  if (!std::exchange(finished_, true) && onFinished_) {
+    onFinished_();
+  }
+}
+
+int Feed::ExitStatus() const {
+  return answers_ && verdicts_.AnyFailed() ? 3 : 0;
+}
 
 void Feed::TellHeld(const std::string& line, bool held) {
   if (!held) {
@@ -82,7 +146,7 @@ void Feed::TellHeld(const std::string& line, bool held) {
 
 std::vector<BoxNotice> Feed::Show() {
   serial::PortOptions port = options_.port;
-  if (capture_) {
+  if (capture_ || answers_) {
     port.heard = [this](std::span<const std::byte> bytes) { Heard(bytes); };
   }
   const os::Outcome opened = link_.Open(port, stop_);
@@ -110,8 +174,18 @@ std::vector<BoxNotice> Feed::Tick() {
   const auto started = WallClock::now();
   std::vector<BoxNotice> notices;
   // What came before this tick answers what went before it: heard before this tick's send is
-  // marked (a tick and input due at once are served tick first).
+  // marked (a tick and input due at once are served tick first). An answer's window ends at the
+  // next tick at the latest; once the last rotation's last verdict is in, the run ends.
   Hear(notices);
+  if (answers_) {
+    if (auto closed = answers_->Close(os::Clock::now(), true)) {
+      Judged(*closed, notices);
+    }
+  }
+  if (ending_) {
+    Finish();
+    return notices;
+  }
   std::optional<std::string> failure;
   try {
     cycle_.TimerTimer();
@@ -126,12 +200,15 @@ std::vector<BoxNotice> Feed::Tick() {
     Report(failures_.Failed(*failure, *failure, *failure, FailureLog::Clock::now()));
   }
 
+  const feeder::TickRecord& tick = cycle_.LastTick();
+  if (answers_) {
+    Judging(tick, failure, notices);
+  }
   notices.insert(notices.end(), meanwhile_.begin(), meanwhile_.end());
   meanwhile_.clear();
   if (answer_ && answer_->over == os::Clock::time_point{}) {
     answer_->over = os::Clock::now();  // the send is over: what comes now answers it
   }
-  const feeder::TickRecord& tick = cycle_.LastTick();
   if (!tick.portNotice.empty()) {
     reporter_.Failure(tick.portNotice);
     reporter_.Note(started, tick.portNotice);
@@ -170,6 +247,39 @@ std::vector<BoxNotice> Feed::Tick() {
   Hear(notices);  // what came while the tick ran
   Publish(tick, failure.has_value());
   return notices;
+}
+
+void Feed::Judging(const feeder::TickRecord& tick, const std::optional<std::string>& failure,
+                   std::vector<BoxNotice>& notices) {
+  if (tick.pause) {
+    ++rotation_;
+    return;
+  }
+  if (tick.sent) {
+    answers_->Left(tick.left);
+  } else if (tick.judged) {
+    // Not sent whole (or at all): nothing to judge it by.
+    const std::string why = failure              ? *failure
+                            : tick.port.empty() ? "not sent: no port"
+                                                : "not sent whole: stopped";
+    std::optional<feeder::Verdict> verdict = answers_->NotSent(why);
+    if (!verdict) {
+      verdict = feeder::Verdict{.kind = feeder::Verdict::Kind::NotJudged,
+                                .file = tick.file,
+                                .rotation = rotation_,
+                                .text = "not judged: " + why,
+                                .latency = {},
+                                .answer = {}};
+    }
+    Judged(*verdict, notices);
+  }
+  if (options_.rotations > 0 && rotation_ == static_cast<int>(options_.rotations) &&
+      cycle_.CheckNumber() == feeder::FilesPerRotation) {
+    ending_ = true;  // once the last verdict is in
+    if (!answers_->Deadline()) {
+      Finish();
+    }
+  }
 }
 
 void Feed::Publish(const feeder::TickRecord& tick, bool failed) {
@@ -251,13 +361,25 @@ void Feed::Hear(std::vector<BoxNotice>& notices) {
       capture_->Note(WallClock::now(), notice);
     }
   }
-  // A burst whose silence has come is over.
+  // A burst whose silence has come is over; an answer whose window has passed is judged.
+  std::optional<os::Clock::time_point> wake;
   if (capture_) {
     if (const auto quiet = capture_->QuietAt(); quiet && *quiet <= os::Clock::now()) {
       capture_->EndBurst();
       Answered();
     }
-    link_.WakeAt(capture_->QuietAt());
+    wake = capture_->QuietAt();
+  }
+  if (answers_) {
+    if (auto closed = answers_->Close(os::Clock::now(), false)) {
+      Judged(*closed, notices);
+    }
+    if (const auto deadline = answers_->Deadline(); deadline && (!wake || *deadline < *wake)) {
+      wake = deadline;
+    }
+  }
+  if (capture_ || answers_) {
+    link_.WakeAt(wake);
   }
   if (!heard.lost.empty()) {
     lostSince_ = ClockTime(WallClock::now());
@@ -270,6 +392,13 @@ void Feed::Hear(std::vector<BoxNotice>& notices) {
 
 void Feed::Heard(std::span<const std::byte> bytes) {
   const auto now = os::Clock::now();
+  if (answers_) {
+    answers_->Received(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                       now);
+  }
+  if (!capture_) {
+    return;
+  }
   capture_->Received(bytes, WallClock::now(), now);
   if (answer_) {
     answer_->back += bytes.size();
@@ -294,14 +423,36 @@ void Feed::Answered() {
 }
 
 void Feed::Close() {
-  if (capture_) {
+  if (std::exchange(closed_, true)) {
+    return;
+  }
+  if (capture_ || answers_) {
     std::vector<BoxNotice> last;
     Hear(last);  // what came after the last look
+    if (answers_) {
+      // However the run ends, what was open is judged, and the verdicts are given.
+      if (auto closed = answers_->Close(os::Clock::now(), true)) {
+        Judged(*closed, last);
+      }
+      TellLate();
+    }
+  }
+  if (capture_) {
     capture_->EndBurst();
     Answered();
   }
   link_.Close();
   Report(failures_.Flush(FailureLog::Clock::now()));
+  if (answers_) {
+    reporter_.Summary(verdicts_.Summary());
+    if (!options_.junit.empty()) {
+      if (const os::Outcome written = WriteWhole(options_.junit, verdicts_.JUnit(WallClock::now()));
+          !written.Worked()) {
+        reporter_.Failure("Cannot write the report " + os::Quoted(options_.junit) + ": " +
+                          written.Why());
+      }
+    }
+  }
 }
 
 void Feed::Report(const std::vector<std::string>& lines) {

@@ -20,6 +20,7 @@
 #include "shell/FailureLog.h"
 #include "shell/Reporter.h"
 #include "shell/TickTimer.h"
+#include "shell/Verdicts.h"
 
 namespace shell {
 
@@ -67,6 +68,15 @@ class Feed {
     status_ = std::move(status);
   }
 
+  // What to do once the run is over by itself (--rotations): the last rotation sent, its last
+  // verdict in. Called once.
+  void OnFinished(std::function<void()> finished) { onFinished_ = std::move(finished); }
+  bool Finished() const { return finished_; }
+
+  // The exit status the run ends with: with --expect, 3 when an answer differed, was missing or
+  // could not be judged; 0 otherwise.
+  int ExitStatus() const;
+
  private:
   void Report(const std::vector<std::string>& lines);
   // A held line said during a send, or its bytes moving again: repeats counted as every failure's.
@@ -79,6 +89,15 @@ class Feed {
   void Pause(os::Clock::time_point until);
   // The capture's file failed (or works again): said as every failure is, and in the status.
   void CaptureTold(const std::string& text, bool failed);
+  // --expect: a send's verdict, said, kept, and in the box.
+  void Judged(const feeder::Verdict& verdict, std::vector<BoxNotice>& notices);
+  // What the tick means for the answers: its send's window, a send that could not be judged, the
+  // rotation, and the end of the run.
+  void Judging(const feeder::TickRecord& tick, const std::optional<std::string>& failure,
+               std::vector<BoxNotice>& notices);
+  // Says bytes that came after the last answer's window.
+  void TellLate();
+  void Finish();
   // With --verbose, what came back after the last send, once: when its first burst is over, or
   // at the next send.
   void Answered();
@@ -106,6 +125,14 @@ class Feed {
     os::Clock::time_point last{};  // when the last of them came
   };
   std::optional<Answer> answer_;
+  // --expect: the answers, their verdicts, and the rotation under way (from 1).
+  std::optional<feeder::Answers> answers_;
+  Verdicts verdicts_;
+  int rotation_ = 1;
+  bool ending_ = false;  // the last rotation is sent: the run ends once its last verdict is in
+  bool finished_ = false;
+  bool closed_ = false;
+  std::function<void()> onFinished_;
   std::function<void(const std::string&)> status_;
   std::string lastStatus_;
   // What the box shows of what was heard in a pause, until the tick is over.

@@ -21,7 +21,7 @@ int RunHeadless(const Options& options, StopSignals& stopSignals, Reporter& repo
   notify.Ready();
 
   const std::array<os::WakeHandle, 3> handles{stopSignals.Wake(), timer.Wake(), feed.InputWake()};
-  for (;;) {
+  while (!feed.Finished()) {
     const auto ready = os::WaitForAny(handles);
     if (ready == 0U && stopSignals.Take()) {
       break;
@@ -37,7 +37,7 @@ int RunHeadless(const Options& options, StopSignals& stopSignals, Reporter& repo
   notify.Status("stopping");
   feed.Close();
   os::SetHeartbeat(std::chrono::nanoseconds::zero(), nullptr);
-  return 0;
+  return feed.ExitStatus();
 }
 
 }  // namespace shell

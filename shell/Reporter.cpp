@@ -76,6 +76,11 @@ void Reporter::Failure(const std::string& message) {
   Log(WallClock::now(), line);
 }
 
+void Reporter::Summary(const std::string& text) {
+  WriteOut(out_, text + "\n");
+  Log(WallClock::now(), text);
+}
+
 void Reporter::Record(WallClock::time_point when, const std::string& text) {
   if (verbose_) {
     // One line at a time, so a pipe (| tee run.log) shows each tick as it happens.

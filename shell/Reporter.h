@@ -42,6 +42,8 @@ class Reporter {
   void Note(WallClock::time_point when, const std::string& text);
   // "checkfeed: <message>".
   void Failure(const std::string& message);
+  // The line a run ends with (--expect), on stdout whatever --verbose says, and in the log.
+  void Summary(const std::string& text);
   // The capture's file, open, or null (see shell/Capture.h).
   Appendable* Capture() const {
     return capture_ != nullptr && IsOpen(*capture_) ? capture_ : nullptr;

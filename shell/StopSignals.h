@@ -25,6 +25,9 @@ class StopSignals {
   // Consumes a pending stop request; true when there was one.
   bool Take();
 
+  // The program asks itself to stop (its run is over), as a user would: the same way out.
+  void Request();
+
  private:
   os::OwnedWake wake_;
 };

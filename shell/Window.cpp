@@ -61,6 +61,8 @@ CheckfeedWake StartTimer(void* context, char* error, size_t errorSize) {
     session.timer.emplace(session.options.period);
     session.feed.emplace(session.options, *session.timer, session.stopSignals.Wake(),
                          session.reporter);
+    // A run that is over by itself (--rotations) closes the window as a stop request does.
+    session.feed->OnFinished([&session] { session.stopSignals.Request(); });
     return ToWake(session.timer->Wake());
   } catch (const std::exception& failure) {
     std::snprintf(error, errorSize, "%s", failure.what());
@@ -139,7 +141,7 @@ std::optional<int> RunWindow(int& argc, char** argv, const Options& options,
   if (code == CHECKFEED_WINDOW_NO_DISPLAY) {
     return std::nullopt;
   }
-  return code;
+  return code == 0 && session.feed ? session.feed->ExitStatus() : code;
 }
 
 }  // namespace shell

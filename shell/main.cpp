@@ -12,6 +12,7 @@
 #include "shell/PortAdvice.h"
 #include "shell/Reporter.h"
 #include "shell/StopSignals.h"
+#include "shell/Verdicts.h"
 #include "shell/Window.h"
 
 namespace {
@@ -55,9 +56,17 @@ int main(int argc, char** argv) {
     case shell::CommandLine::Action::Run:
       break;
   }
-  const shell::Options& options = line.options;
+  shell::Options options = line.options;
   if (const os::Outcome checked = shell::CheckOptions(options); !checked.Worked()) {
     return Refuse(checked.Why(), false);
+  }
+  // The report is named relative to where the program was started, and written at the end.
+  if (!options.junit.empty()) {
+    const std::string given = options.junit;
+    options.junit = shell::Absolute(given);
+    if (const os::Outcome writable = shell::CanWrite(options.junit); !writable.Worked()) {
+      return Refuse("--junit " + os::Quoted(given) + ": " + writable.Why(), false);
+    }
   }
   // The log is named relative to where the program was started, as the user typed it.
   shell::AppendFile log;

@@ -29,4 +29,8 @@ std::string ErrorText(int error) {
   return message.empty() ? "error " + std::to_string(code) : Narrow(message);
 }
 
+bool NotFound(int error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 }  // namespace os

@@ -32,6 +32,10 @@ StopSignals::StopSignals() {
 
 StopSignals::~StopSignals() = default;
 
+void StopSignals::Request() {
+  ::kill(::getpid(), SIGTERM);  // blocked, so only the signalfd hears it
+}
+
 bool StopSignals::Take() {
   signalfd_siginfo info{};
   return ::read(os::NativeOf<int>(wake_.Get()), &info, sizeof info) == sizeof info;

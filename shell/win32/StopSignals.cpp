@@ -86,6 +86,10 @@ StopSignals::~StopSignals() {
   SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
 }
 
+void StopSignals::Request() {
+  SetEvent(os::NativeOf<HANDLE>(wake_.Get()));
+}
+
 bool StopSignals::Take() {
   HANDLE event = os::NativeOf<HANDLE>(wake_.Get());
   if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) {

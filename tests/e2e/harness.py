@@ -19,8 +19,8 @@ import time
 import unittest
 
 from display import Xvfb  # noqa: F401
-from line import (Arrivals, Device, Link, OpenCounter, Pty, Talker, group_bursts,  # noqa: F401
-                  port_is_free, unread, wait_until)
+from line import (Arrivals, Device, Link, OpenCounter, Pty, Responder, Talker,  # noqa: F401
+                  group_bursts, port_is_free, unread, wait_until)
 from program import (RECORD, SENT, SKIP, WINE_NOISE, Checkfeed, Lines, Target,  # noqa: F401
                      cpu_seconds, mapped_libraries, records, require_namespaces, send_took,
                      session_process, toolkit_libraries, windows_path)

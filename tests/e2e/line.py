@@ -220,6 +220,67 @@ class Device:
         self.thread.join(timeout=5)
 
 
+class Responder:
+    """A device that knows the files it is fed and answers each when it has read it whole: after
+    the delay and in the pieces `answer(data)` returns, as (delay in seconds, [pieces], spacing
+    between them), or None for no answer. Its reader waits on the master without a pause and
+    stamps each read, so the delay it keeps is known: `answered` holds, for each answer, the file,
+    when its last byte was read and when the answer's first byte was written."""
+
+    def __init__(self, pty, answer):
+        self.pty, self.answer = pty, answer
+        self.answered = []
+        self.received = bytearray()
+        self.running = True
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _write(self, data):
+        view = memoryview(data)
+        while view and self.running:
+            try:
+                view = view[os.write(self.pty.master, view):]
+            except BlockingIOError:
+                time.sleep(0.001)
+
+    def _run(self):
+        master = self.pty.master
+        os.set_blocking(master, False)
+        file = bytearray()
+        while self.running and self.pty.master is not None:
+            if not select.select([master], [], [], 0.05)[0]:
+                continue
+            try:
+                data = os.read(master, 65536)
+            except (BlockingIOError, OSError):
+                time.sleep(0.001)
+                continue
+            read = time.monotonic()
+            self.received += data
+            file += data
+            reply = self.answer(bytes(file))
+            if reply is None:
+                continue  # not a whole file yet, or one it does not answer
+            delay, pieces, spacing = reply
+            done = bytes(file)
+            file = bytearray()
+            if not pieces:
+                continue
+            wait = read + delay - time.monotonic()
+            if wait > 0:
+                time.sleep(wait)
+            written = time.monotonic()
+            for index, piece in enumerate(pieces):
+                if index:
+                    time.sleep(spacing)
+                self._write(piece)
+            self.answered.append((done, read, written))
+
+    def stop(self):
+        self.running = False
+        self.thread.join(timeout=5)
+
+
 class Talker:
     """A device that talks without a pause at about 9600 baud's full speed: 10 bytes every 10 ms
     to the pty's master, from now until stop(), which returns what it said. It is a process of its
