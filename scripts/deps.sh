@@ -14,11 +14,11 @@ set -eu
 demo="cmake ninja-build g++ python3"
 linux="$demo pkg-config qt6-base-dev qt6-qpa-plugins libxcb1-dev libx11-dev
   googletest libgtest-dev util-linux mount xvfb openbox fonts-dejavu-core clang-format
-  systemd man-db dpkg-dev lintian ser2net nftables iproute2"
+  systemd man-db dpkg-dev lintian ser2net nftables iproute2 python3-junitparser"
 windows="cmake ninja-build g++ python3 util-linux mount libx11-dev xvfb openbox
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix googletest
-  wine wine64 wine32:i386 unzip ser2net"
+  wine wine64 wine32:i386 unzip ser2net python3-junitparser"
 # Debian's cross toolchains, and the target's libraries beside this machine's own (multiarch):
 # the C and C++ runtimes the programs run with under QEMU, and Qt and xcb for the window module.
 arm="cmake ninja-build g++ python3 util-linux mount googletest dpkg-dev lintian
