@@ -85,8 +85,8 @@ bool ReadAll(const std::string& name, std::size_t most, std::string& into) {
   into.assign(static_cast<std::size_t>(status.size), '\0');
   for (std::size_t got = 0; got < into.size();) {
     int error = 0;
-    const std::int64_t count = file.Read(
-        std::as_writable_bytes(std::span(into.data() + got, into.size() - got)), error);
+    const std::int64_t count =
+        file.Read(std::as_writable_bytes(std::span(into.data() + got, into.size() - got)), error);
     if (count < 0) {
       fail(os::ErrorText(error));
     }
@@ -180,7 +180,8 @@ Verdict Judge(const Expectation& expectation, std::string_view answer,
     return verdict;
   }
   const std::string& exact = expectation.exact;
-  const auto [wanted, came] = std::mismatch(exact.begin(), exact.end(), answer.begin(), answer.end());
+  const auto [wanted, came] =
+      std::mismatch(exact.begin(), exact.end(), answer.begin(), answer.end());
   const auto at = static_cast<std::size_t>(wanted - exact.begin());
   if (wanted == exact.end() && came == answer.end()) {
     verdict.kind = Verdict::Kind::Expected;

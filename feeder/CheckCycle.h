@@ -57,7 +57,7 @@ struct TickRecord {
   bool sent = false;                 // every byte sent and drained
   std::chrono::nanoseconds took{0};  // from the first byte written until drained
   std::chrono::steady_clock::time_point left{};  // when its last byte left the port
-  std::string held{};                // what was said when the line stopped moving, or ""
+  std::string held{};  // what was said when the line stopped moving, or ""
   // With expectations read: whether the file's answer is judged (it has checkN.expect or
   // checkN.match, or one that cannot be used), and what it expects.
   bool judged = false;

@@ -293,7 +293,8 @@ class PatternCompiler {
           high = static_cast<unsigned char>(text_[at_++]);
         }
         if (!high || *high < *low) {
-          Fail("a range at byte " + std::to_string(item) + " that is not from a byte to a later one");
+          Fail("a range at byte " + std::to_string(item) +
+               " that is not from a byte to a later one");
           break;
         }
         for (unsigned byte = *low; byte <= *high; ++byte) {
@@ -336,8 +337,7 @@ class PatternCompiler {
     switch (node.kind) {
       case Node::Kind::Set:
         pattern_.sets_.push_back(node.set);
-        Add({.op = Pattern::Op::Byte,
-             .x = static_cast<std::uint32_t>(pattern_.sets_.size() - 1)});
+        Add({.op = Pattern::Op::Byte, .x = static_cast<std::uint32_t>(pattern_.sets_.size() - 1)});
         break;
       case Node::Kind::Start:
         Add({.op = Pattern::Op::Start});

@@ -60,8 +60,8 @@ Feed::Feed(const Options& options, const TickTimer& timer, os::WakeHandle stop, 
     }
     if (answers_) {
       TellLate();  // what came after the last send's window, before this send
-      if (auto closed = answers_->Began(file, rotation_, cycle_.LastTick().expectation,
-                                        os::Clock::now())) {
+      if (auto closed =
+              answers_->Began(file, rotation_, cycle_.LastTick().expectation, os::Clock::now())) {
         Judged(*closed, meanwhile_);
       }
     }
@@ -91,8 +91,8 @@ void Feed::Judged(const feeder::Verdict& verdict, std::vector<BoxNotice>& notice
   }
   const std::string subject = verdict.file + "'s answer";
   if (verdict.Failed()) {
-    Report(failures_.Failed(subject, verdict.Message(), verdict.Message(),
-                            FailureLog::Clock::now()));
+    Report(
+        failures_.Failed(subject, verdict.Message(), verdict.Message(), FailureLog::Clock::now()));
     notices.push_back({.worked = false, .subject = subject, .text = verdict.Message()});
   } else {
     Report(failures_.Worked(subject, FailureLog::Clock::now()));
@@ -107,11 +107,10 @@ void Feed::Judged(const feeder::Verdict& verdict, std::vector<BoxNotice>& notice
 
 void Feed::TellLate() {
   if (const auto late = answers_->TakeLate()) {
-    const std::string said = late->name + ": " + std::to_string(late->bytes) +
-                             (late->bytes == 1 ? " byte" : " bytes") + " came " +
-                             feeder::Milliseconds(late->after) + " after its last byte, past its " +
-                             std::to_string(answers_->Within().count()) +
-                             " ms window: late, and no part of any answer";
+    const std::string said =
+        late->name + ": " + std::to_string(late->bytes) + (late->bytes == 1 ? " byte" : " bytes") +
+        " came " + feeder::Milliseconds(late->after) + " after its last byte, past its " +
+        std::to_string(answers_->Within().count()) + " ms window: late, and no part of any answer";
     Report(failures_.Failed("late answers", "answers came late", said, FailureLog::Clock::now()));
     if (capture_) {
       capture_->Note(WallClock::now(), said);
@@ -201,8 +200,17 @@ std::vector<BoxNotice> Feed::Tick() {
   }
 
   const feeder::TickRecord& tick = cycle_.LastTick();
-  if (answers_) {
+  if (answers_ && !tick.pause) {
     Judging(tick, failure, notices);
+  }
+  if (tick.pause) {
+    ++rotation_;
+  } else if (options_.rotations > 0 && rotation_ == static_cast<int>(options_.rotations) &&
+             cycle_.CheckNumber() == feeder::FilesPerRotation) {
+    ending_ = true;  // the last rotation is sent: the run ends once its last verdict is in
+    if (!answers_ || !answers_->Deadline()) {
+      Finish();
+    }
   }
   notices.insert(notices.end(), meanwhile_.begin(), meanwhile_.end());
   meanwhile_.clear();
@@ -251,15 +259,11 @@ std::vector<BoxNotice> Feed::Tick() {
 
 void Feed::Judging(const feeder::TickRecord& tick, const std::optional<std::string>& failure,
                    std::vector<BoxNotice>& notices) {
-  if (tick.pause) {
-    ++rotation_;
-    return;
-  }
   if (tick.sent) {
     answers_->Left(tick.left);
   } else if (tick.judged) {
     // Not sent whole (or at all): nothing to judge it by.
-    const std::string why = failure              ? *failure
+    const std::string why = failure             ? *failure
                             : tick.port.empty() ? "not sent: no port"
                                                 : "not sent whole: stopped";
     std::optional<feeder::Verdict> verdict = answers_->NotSent(why);
@@ -272,13 +276,6 @@ void Feed::Judging(const feeder::TickRecord& tick, const std::optional<std::stri
                                 .answer = {}};
     }
     Judged(*verdict, notices);
-  }
-  if (options_.rotations > 0 && rotation_ == static_cast<int>(options_.rotations) &&
-      cycle_.CheckNumber() == feeder::FilesPerRotation) {
-    ending_ = true;  // once the last verdict is in
-    if (!answers_->Deadline()) {
-      Finish();
-    }
   }
 }
 

@@ -91,8 +91,8 @@ class Feed {
   void CaptureTold(const std::string& text, bool failed);
   // --expect: a send's verdict, said, kept, and in the box.
   void Judged(const feeder::Verdict& verdict, std::vector<BoxNotice>& notices);
-  // What the tick means for the answers: its send's window, a send that could not be judged, the
-  // rotation, and the end of the run.
+  // What a sending tick means for the answers: its send's window, or a send that could not be
+  // judged.
   void Judging(const feeder::TickRecord& tick, const std::optional<std::string>& failure,
                std::vector<BoxNotice>& notices);
   // Says bytes that came after the last answer's window.

@@ -85,7 +85,8 @@ std::string Verdicts::Summary() const {
   // Nearest rank: the value at or below which the given share of the latencies lie.
   std::sort(latencies.begin(), latencies.end());
   const auto rank = [&latencies](double share) {
-    const auto at = static_cast<std::size_t>(std::ceil(share * static_cast<double>(latencies.size())));
+    const auto at =
+        static_cast<std::size_t>(std::ceil(share * static_cast<double>(latencies.size())));
     return latencies[std::clamp<std::size_t>(at, 1, latencies.size()) - 1];
   };
   std::string figures;
@@ -112,7 +113,8 @@ std::string Verdicts::JUnit(WallClock::time_point now) const {
                (verdict.kind == Kind::Missing ? "missing" : "differed") + "\"/>\n";
     } else if (verdict.kind == Kind::NotJudged) {
       ++errors;
-      cases += "      <error message=\"" + Escaped(verdict.Message()) + "\" type=\"not judged\"/>\n";
+      cases +=
+          "      <error message=\"" + Escaped(verdict.Message()) + "\" type=\"not judged\"/>\n";
     }
     if (!verdict.answer.empty()) {
       std::string answer;

@@ -45,7 +45,8 @@ class Verdicts {
 // it, so that a reader never sees half of it.
 os::Outcome WriteWhole(const std::string& path, const std::string& text);
 
-// Whether a file can be written as `path` (absolute) at the end: one made beside it, and taken away.
+// Whether a file can be written as `path` (absolute) at the end: one made beside it, and taken
+// away.
 os::Outcome CanWrite(const std::string& path);
 
 // `path` made absolute now, as UTF-8, for a file written at the end from wherever the program

@@ -109,8 +109,9 @@ TEST(VerdictTest, EachVerdictSaysWhatCameAndWhereItDiffers) {
   EXPECT_EQ(text(weight, "W=12"), "as expected");
   EXPECT_EQ(text(weight, "W=1x2"),
             "the answer does not match check3.match from byte 3: came \"x\" (0x78) in \"W=1x2\"");
-  EXPECT_EQ(text(weight, "W="), "the answer does not match check3.match: it ends after 2 bytes "
-                                "(\"W=\")");
+  EXPECT_EQ(text(weight, "W="),
+            "the answer does not match check3.match: it ends after 2 bytes "
+            "(\"W=\")");
 }
 
 // The window: from the start of the send until `within` after its last byte left the port,
@@ -120,7 +121,7 @@ TEST(AnswersTest, AnAnswerIsWhatComesWithinItsWindowAndNothingLateIsCredited) {
   const os::Clock::time_point t0{};
   feeder::Answers answers(300ms);
   EXPECT_FALSE(answers.Began("check1.txt", 1, Exactly("OK\r\n"), t0));
-  answers.Received("O", t0 + 5ms);  // an echo may begin during the send
+  answers.Received("O", t0 + 5ms);              // an echo may begin during the send
   EXPECT_EQ(answers.Deadline(), std::nullopt);  // not over until its last byte has left
   answers.Left(t0 + 10ms);
   EXPECT_EQ(answers.Deadline(), t0 + 310ms);
@@ -177,7 +178,8 @@ TEST(AnswersTest, WhatAFileExpectsIsReadBesideItAndAFaultyOneFailsItsTick) {
   EXPECT_FALSE(feeder::ReadExpectation(1).Judged());
   testing_support::WriteFile("check1.expect", std::string("OK\r\n\0", 5));
   EXPECT_EQ(feeder::ReadExpectation(1).exact, std::string("OK\r\n\0", 5));
-  testing_support::WriteFile("check2.match", "W=\\d+\\r\\n\n");  // the editor's line end is not in it
+  testing_support::WriteFile("check2.match",
+                             "W=\\d+\\r\\n\n");  // the editor's line end is not in it
   const feeder::Expectation pattern = feeder::ReadExpectation(2);
   EXPECT_EQ(pattern.file, "check2.match");
   ASSERT_TRUE(pattern.pattern);
@@ -191,11 +193,11 @@ TEST(AnswersTest, WhatAFileExpectsIsReadBesideItAndAFaultyOneFailsItsTick) {
     return std::string("no failure");
   };
   testing_support::WriteFile("check3.match", "(W=");
-  EXPECT_EQ(failure(3),
-            "Cannot use pattern \"check3.match\": a ( at byte 0 that is never closed");
+  EXPECT_EQ(failure(3), "Cannot use pattern \"check3.match\": a ( at byte 0 that is never closed");
   testing_support::WriteFile("check1.match", "OK");
-  EXPECT_EQ(failure(1), "Cannot judge check1.txt: both check1.expect and check1.match are there; "
-                        "keep one");
+  EXPECT_EQ(failure(1),
+            "Cannot judge check1.txt: both check1.expect and check1.match are there; "
+            "keep one");
   std::filesystem::create_directory("check4.expect");
   EXPECT_EQ(failure(4), "Cannot read file \"check4.expect\": not a regular file");
 }
@@ -217,8 +219,8 @@ TEST(VerdictsTest, ARunEndsWithASummaryAndAReportThatCountTheVerdicts) {
   };
   add(Kind::Expected, "check1.txt", 1, "as expected", 20'100us, "OK\r\n");
   add(Kind::Expected, "check1.txt", 2, "as expected", 20'400us, "OK\r\n");
-  add(Kind::Differed, "check3.txt", 1, "the answer differs at byte 2: expected \"K\" (0x4b)",
-      21ms, "O<#");
+  add(Kind::Differed, "check3.txt", 1, "the answer differs at byte 2: expected \"K\" (0x4b)", 21ms,
+      "O<#");
   add(Kind::Missing, "check5.txt", 1, "no answer within 300 ms", std::nullopt, "");
   add(Kind::NotJudged, "check6.txt", 1, "not judged: no port", std::nullopt, "");
   EXPECT_TRUE(verdicts.AnyFailed());

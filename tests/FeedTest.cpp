@@ -192,4 +192,38 @@ TEST_F(FeedTest, WithACaptureWhatTheDeviceAnswersFollowsItsSendAndVerboseSaysWha
   EXPECT_NE(said.find("check2.txt sent: 3 bytes; nothing back"), std::string::npos) << said;
 }
 
+// --rotations: the run ends by itself after the last file of the last rotation, without its
+// pause; with --expect, once that file's verdict is in, and its status says how the answers were.
+TEST_F(FeedTest, ARunWithRotationsEndsByItselfOnceItsLastVerdictIsIn) {
+  for (int n = 1; n <= 6; ++n) {
+    testing_support::WriteFile(feeder::CheckFileName(n), "file " + std::to_string(n));
+  }
+  options_.rotations = 2;
+  for (const bool expect : {false, true}) {
+    options_.expect = expect;
+    options_.answerWithin = std::chrono::milliseconds(1);
+    testing_support::WriteFile("check6.expect", "OK");
+    shell::Feed feed(options_, timer_, os::WakeHandle(), reporter_, device_.Opener(),
+                     [this] { return ports_; });
+    bool finished = false;
+    feed.OnFinished([&finished] { finished = true; });
+    feed.Show();
+    for (int tick = 1; tick <= 13; ++tick) {
+      feed.Tick();
+      EXPECT_EQ(finished, !expect && tick == 13) << "tick " << tick;
+    }
+    if (expect) {
+      // check6.txt's window is still open: the run ends when it closes, with its verdict.
+      EXPECT_TRUE(os::WaitUntil(os::Clock::now() + std::chrono::milliseconds(5), os::WakeHandle()));
+      feed.Input();
+      EXPECT_TRUE(finished);
+      EXPECT_TRUE(feed.Finished());
+    }
+    feed.Close();
+    EXPECT_EQ(feed.ExitStatus(), expect ? 3 : 0);  // check6.txt was never answered
+  }
+  EXPECT_NE(Errors().find("checkfeed: check6.txt: no answer within 1 ms\n"), std::string::npos)
+      << Errors();
+}
+
 }  // namespace

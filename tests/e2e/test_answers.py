@@ -9,6 +9,7 @@ import re
 import statistics
 
 import harness
+import network
 
 SUMMARY = re.compile(r"^(\d+) answers judged: (\d+) as expected, (\d+) differed, (\d+) missing; "
                      r"latency min/median/p95/max ([0-9.]+)/([0-9.]+)/([0-9.]+)/([0-9.]+) ms$")
@@ -57,7 +58,7 @@ class Answers(harness.Scene):
             return self.delay, [b"OK\r\n"], 0
         return reply
 
-    def run_judged(self, wrong):
+    def run_judged(self, wrong, port=None):
         for n, expected in ((1, b"OK\r\n"), (2, b"OK\r\n"), (4, b"SPLIT ANSWER\r\n"),
                             (5, b"OK\r\n"), (6, b"OK\r\n")):
             with open(os.path.join(self.files, f"check{n}.expect"), "wb") as out:
@@ -68,7 +69,8 @@ class Answers(harness.Scene):
         self.addCleanup(device.stop)
         report = os.path.join(self.workdir, "report.xml")
         program = self.start("--no-window", "--expect", "--rotations", "2", "--period", "500",
-                             "--pause", "500", "--answer-within", "300", "--junit", report)
+                             "--pause", "500", "--answer-within", "300", "--junit", report,
+                             *(["--port", port] if port else []))
         code, _ = program.wait(timeout=30 + self.target.startup)
         device.stop()
         return code, program, parse_report(report), device
@@ -105,6 +107,20 @@ class Answers(harness.Scene):
         summary = [SUMMARY.match(line) for line in program.stdout.texts() if SUMMARY.match(line)]
         self.assertEqual(summary[0].groups()[:4], ("12", "12", "0", "0"), program.stdout.texts())
         self.assert_latencies(cases, device)
+
+    def test_through_ser2net_either_way_the_answers_are_judged_alike(self):
+        for raw in (False, True):
+            with self.subTest(raw=raw):
+                self.pty = harness.Pty()
+                self.addCleanup(self.pty.close)
+                server = network.Ser2net(self.pty.path, raw=raw)
+                self.addCleanup(server.close)  # before the pty goes
+                code, program, cases, _ = self.run_judged(wrong=True, port=server.url())
+                server.stop()
+                self.assertEqual(code, 3, program.stderr.texts())
+                self.assertEqual(sorted(name for name, _, _, results in cases if results),
+                                 sorted(f"check{n}.txt #{rotation}" for n in (2, 5, 6)
+                                        for rotation in (1, 2)))
 
     def assert_latencies(self, cases, device):
         """The latency the program measures, from the send's last byte leaving the port to the
