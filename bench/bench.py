@@ -145,11 +145,17 @@ def main():
                         help="measure only a held send, on Linux and (with --exe) under Wine")
     parser.add_argument("--only-answers", action="store_true",
                         help="measure only the beat with a device that talks, and through ser2net")
+    parser.add_argument("--responder", help="bench/responder: also measure judged answers")
+    parser.add_argument("--only-judging", action="store_true",
+                        help="measure only the latency --expect reports and the beat with it on")
     options = parser.parse_args()
     env = {key: value for key, value in os.environ.items() if key not in ("DISPLAY", "WAYLAND_DISPLAY")}
     files = {n: (f"CHECK {n}\r\n".encode() + bytes(range(256)) * n) for n in range(1, 7)}
     if options.only_answers:
         answers(options, files, env)
+        return 0
+    if options.only_judging:
+        judging(options, env)
         return 0
     if options.only_held:
         held_line("checkfeed", lambda pty: [os.path.abspath(options.binary), "--no-window",
@@ -226,6 +232,8 @@ def main():
         window_start(options)
     subprocess.run([options.tick_bench, "20"], check=True)
     answers(options, files, env)
+    if options.responder:
+        judging(options, env)
     held_line("checkfeed", lambda pty: [os.path.abspath(options.binary), "--no-window", "--period",
                                         "1000", "--port", pty.path])
     if options.exe:
@@ -282,6 +290,54 @@ def answers(options, files, env):
     print(f"checkfeed through ser2net (rfc2217://): schedule error max {figures['max']:.2f} ms "
           f"over {figures['sends']} sends, bytes exact {figures['exact']}/{figures['sends']}",
           flush=True)
+
+
+def judging(options, env, delay_us=20000, rotations=4):
+    """--expect against a device that answers every file after a delay it keeps to the
+    microsecond (bench/responder): the latency checkfeed reports for each send (from the send's
+    last byte leaving the port to the answer's first byte), against the delay the device itself
+    measured from its read of the file's last byte to its write; and the grid of the sends, where
+    the device read them, with --expect and without it (the device answering all the same)."""
+    import xml.etree.ElementTree as ElementTree
+    files = {n: f"check {n}\r\n".encode() for n in range(1, 7)}
+    for expect in (True, False):
+        pty = harness.Pty()
+        folder = tempfile.mkdtemp(prefix="checkfeed-bench-")
+        for number, content in files.items():
+            with open(os.path.join(folder, f"check{number}.txt"), "wb") as out:
+                out.write(content)
+            with open(os.path.join(folder, f"check{number}.expect"), "wb") as out:
+                out.write(b"OK\r\n")
+        report = os.path.join(folder, "report.xml")
+        device = subprocess.Popen([options.responder, str(pty.master), str(delay_us), "OK"],
+                                  pass_fds=[pty.master], stdout=subprocess.PIPE, text=True)
+        command = [os.path.abspath(options.binary), "--no-window", "--port", pty.path,
+                   "--period", "1000", "--pause", "1000", "--rotations", str(rotations)]
+        if expect:
+            command += ["--expect", "--answer-within", "300", "--junit", report]
+        subprocess.run(command, cwd=folder, env=env, stdout=subprocess.DEVNULL, timeout=120)
+        device.send_signal(signal.SIGTERM)
+        stamps = [[int(value) / 1e9 for value in line.split()]
+                  for line in device.communicate(timeout=10)[0].splitlines()]
+        sends = len(stamps)
+        first = stamps[0][0]
+        grid = [abs(stamp[0] - (first + (index // 6 * 7 + index % 6) * 1.0)) * 1000.0
+                for index, stamp in enumerate(stamps)]
+        line = (f"checkfeed {'--expect' if expect else 'without --expect'}, the device answering "
+                f"every file: schedule error max {max(grid):.2f} ms over {sends} sends")
+        if expect:
+            reported = [float(case.get("time")) * 1000.0
+                        for case in ElementTree.parse(report).iter("testcase")]
+            kept = [(written - read) * 1000.0 for _, read, written in stamps]
+            differences = sorted(r - k for r, k in zip(reported, kept))
+            line += (f"; latency reported median {statistics.median(reported):.3f} ms for a "
+                     f"device delay of {delay_us / 1000:.1f} ms (kept: median "
+                     f"{statistics.median(kept):.3f} ms); reported minus kept, per send: median "
+                     f"{statistics.median(differences):+.3f} ms, min {differences[0]:+.3f}, max "
+                     f"{differences[-1]:+.3f} ms, {len(reported)} verdicts")
+        print(line, flush=True)
+        pty.close()
+        shutil.rmtree(folder, True)
 
 
 def scale(options, files, env):

@@ -5,9 +5,9 @@ set -eu
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target checkfeed checkfeed_window tick_bench xwindow
+cmake --build --preset default --target checkfeed checkfeed_window tick_bench xwindow responder
 cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 --target checkfeed
 exec python3 bench/bench.py build/default/shell/checkfeed build/default/bench/tick_bench \
-  --xwindow build/default/tests/xwindow --exe build/windows-x64/shell/checkfeed.exe \
+  --responder build/default/bench/responder --xwindow build/default/tests/xwindow --exe build/windows-x64/shell/checkfeed.exe \
   --wine-dir build/windows-x64/wine "$@"
