@@ -68,9 +68,10 @@ class Answers(harness.Scene):
         device = harness.Responder(self.pty, self.answer(wrong))
         self.addCleanup(device.stop)
         report = os.path.join(self.workdir, "report.xml")
+        self.capture = os.path.join(self.workdir, "capture.log")
         program = self.start("--no-window", "--expect", "--rotations", "2", "--period", "500",
                              "--pause", "500", "--answer-within", "300", "--junit", report,
-                             *(["--port", port] if port else []))
+                             "--capture", self.capture, *(["--port", port] if port else []))
         code, _ = program.wait(timeout=30 + self.target.startup)
         device.stop()
         return code, program, parse_report(report), device
@@ -98,6 +99,13 @@ class Answers(harness.Scene):
         self.assertEqual(len(summary), 1, program.stdout.texts())
         self.assertEqual(summary[0].groups()[:4], ("12", "6", "2", "4"))
         self.assert_latencies(cases, device)
+        # In the capture, each verdict stands after the answer it judges.
+        with open(self.capture, encoding="latin-1") as capture:
+            lines = [line.split(" ", 1)[1] for line in capture.read().splitlines()]
+        at = lines.index("> check2.txt, 9 bytes")
+        self.assertEqual(lines[at + 1], "< O#\\r\\n")
+        self.assertRegex(lines[at + 2], r'^= check2\.txt #1: the answer differs at byte 1: expected '
+                                        r'"K" \(0x4b\), came "#" \(0x23\) \(latency \d+\.\d ms\)$')
 
     def test_a_run_whose_every_answer_is_right_ends_with_0(self):
         code, program, cases, device = self.run_judged(wrong=False)
