@@ -32,7 +32,7 @@ class InputWake {
  private:
   OwnedWake owned_;
   OwnedWake timer_;         // Linux: a timerfd in the set
-  void* queued_ = nullptr;  // Windows: a timer of the timer queue
+  [[maybe_unused]] void* queued_ = nullptr;  // Windows: a timer of the timer queue
 };
 
 }  // namespace os

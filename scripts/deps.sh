@@ -7,8 +7,9 @@
 #   deps.sh windows   cross-compile the Windows programs and test them under Wine
 #   deps.sh arm-build cross-compile the ARM programs (arm64, armhf) and their packages
 #   deps.sh arm       the same, and test them under QEMU
+#   deps.sh fuzz      build the fuzz targets (clang-16, libFuzzer) and run them
 #   deps.sh [all]     all of these: the test command and CI. On a machine that is not a PC (an ARM
-#                     board) that is linux alone: it builds and tests its own programs natively.
+#                     board) that is linux and fuzz: it builds and tests its own programs natively.
 set -eu
 
 demo="cmake ninja-build g++ python3"
@@ -23,22 +24,26 @@ windows="cmake ninja-build g++ python3 util-linux mount libx11-dev xvfb openbox
 # the C and C++ runtimes the programs run with under QEMU, and Qt and xcb for the window module.
 arm="cmake ninja-build g++ python3 util-linux mount googletest dpkg-dev lintian
   crossbuild-essential-arm64 crossbuild-essential-armhf"
+# clang's libFuzzer and sanitizers, for the fuzz targets.
+fuzz="cmake ninja-build clang-16 libclang-rt-16-dev"
 for target in arm64 armhf; do
   arm="$arm libc6:$target libstdc++6:$target qt6-base-dev:$target libxcb1-dev:$target"
 done
 
 task=${1:-all}
 if [ "$task" = all ] && [ "$(uname -m)" != x86_64 ]; then
-  task=linux  # the Windows and ARM programs are cross-compiled on a PC
+  task=native  # the Windows and ARM programs are cross-compiled on a PC
 fi
 case $task in
   demo) packages=$demo ;;
   linux) packages=$linux ;;
   windows) packages=$windows ;;
   arm | arm-build) packages=$arm ;;
-  all) packages="$linux $windows $arm" ;;
+  fuzz) packages=$fuzz ;;
+  native) packages="$linux $fuzz" ;;
+  all) packages="$linux $windows $arm $fuzz" ;;
   *)
-    echo "usage: deps.sh [demo|linux|windows|arm-build|arm|all]" >&2
+    echo "usage: deps.sh [demo|linux|windows|arm-build|arm|fuzz|all]" >&2
     exit 2
     ;;
 esac

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds checkfeed and runs the whole test suite; then builds the unit tests once more under
-# AddressSanitizer and UndefinedBehaviorSanitizer and runs them again; then builds the Windows
-# programs, 64-bit and 32-bit (cross-compiled with mingw-w64), and runs their tests under Wine;
+# AddressSanitizer and UndefinedBehaviorSanitizer and runs them again; then runs the fuzz targets
+# of every parser of outside input (libFuzzer, clang-16) for a few seconds each; then builds the
+# Windows programs, 64-bit and 32-bit (cross-compiled with mingw-w64), and runs their tests under
+# Wine;
 # then the ARM programs, arm64 and armhf (cross-compiled with Debian's toolchains), with their
 # tests and packages under QEMU's user-mode emulation. On an ARM board it builds and tests what
 # the board itself runs.
@@ -16,6 +18,11 @@ ctest --preset default
 cmake --preset sanitize
 cmake --build --preset sanitize --target checkfeed_unit_tests
 ctest --preset sanitize
+
+# Every parser of outside input under libFuzzer, over its corpus and for FUZZ_SECONDS (10) more.
+cmake --preset fuzz
+cmake --build --preset fuzz
+ctest --preset fuzz
 
 if [ "$(uname -m)" != x86_64 ]; then
   echo "Skipping the Windows and ARM cross builds: mingw-w64 and Wine need a PC ($(uname -m) here)."
