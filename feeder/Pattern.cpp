@@ -366,8 +366,13 @@ class PatternCompiler {
         break;
       }
       case Node::Kind::Repeat: {
-        for (int i = 0; i < node.min && error_.empty(); ++i) {
+        // What takes no step ("()", "(){5}") is the same however often it is repeated: once.
+        const std::uint32_t before = Here();
+        for (int i = 0; i < node.min && error_.empty() && (i == 0 || Here() != before); ++i) {
           Emit(node.children[0]);
+        }
+        if (node.min > 0 && Here() == before) {
+          break;
         }
         if (node.max < 0) {
           // Again and again: split to it or past it; after it, back to the split.
@@ -382,8 +387,12 @@ class PatternCompiler {
         for (int i = node.min; i < node.max && error_.empty(); ++i) {
           const std::uint32_t split = Add({.op = Pattern::Op::Split});
           Patch(split, Here(), false);
+          const std::uint32_t inside = Here();
           Emit(node.children[0]);
           splits.push_back(split);
+          if (Here() == inside) {
+            break;
+          }
         }
         for (const std::uint32_t split : splits) {
           Patch(split, Here(), true);

@@ -3,8 +3,7 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer and runs them again; then runs the fuzz targets
 # of every parser of outside input (libFuzzer, clang-16) for a few seconds each; then builds the
 # Windows programs, 64-bit and 32-bit (cross-compiled with mingw-w64), and runs their tests under
-# Wine;
-# then the ARM programs, arm64 and armhf (cross-compiled with Debian's toolchains), with their
+# Wine; then the ARM programs, arm64 and armhf (cross-compiled with Debian's toolchains), with their
 # tests and packages under QEMU's user-mode emulation. On an ARM board it builds and tests what
 # the board itself runs.
 set -eu

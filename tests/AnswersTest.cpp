@@ -82,6 +82,10 @@ TEST(PatternTest, WhatIsNoPatternIsSaidWithWhereAndNothingTakesLong) {
   const auto began = std::chrono::steady_clock::now();
   EXPECT_FALSE(Compiled("(a*)*b").Matches(std::string(Pattern::kMaxAnswer, 'a')));
   EXPECT_FALSE(Compiled("(a|aa)*c").Matches(std::string(Pattern::kMaxAnswer, 'a')));
+  // Found by the fuzzer: what takes no step, repeated a great many times ("((){10}{511}){10}{511}"
+  // took seconds; this, 10^10 repeats of nothing, would take minutes), compiled in no time.
+  EXPECT_TRUE(Compiled("((){10}{511}){10}{511}").Matches(""));
+  EXPECT_FALSE(Compiled("((((){1000}){1000}){1000}){10}x").Matches(""));
   const Pattern large = Compiled("(a?){500}(a*)*b");
   EXPECT_GT(large.Steps(), 1000U);
   EXPECT_FALSE(large.Matches(std::string(Pattern::kMaxAnswer, 'a')));
