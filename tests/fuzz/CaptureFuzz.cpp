@@ -11,9 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <string_view>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "shell/Capture.h"
@@ -50,14 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   const auto format = static_cast<shell::CaptureFormat>(input[0] % 3);
   std::string written;
   bool open = false;  // an entry of the text or hex format is under way
-  shell::Capture capture(format, 50ms,
-                         [&](const std::string& more, std::size_t, bool begins) {
-                           // Raw has no entries; the others begin each on a line of its own.
-                           Require(format == shell::CaptureFormat::Raw || !begins ||
-                                   written.empty() || written.back() == '\n');
-                           written += more;
-                           open = format != shell::CaptureFormat::Raw;
-                         });
+  shell::Capture capture(format, 50ms, [&](const std::string& more, std::size_t, bool begins) {
+    // Raw has no entries; the others begin each on a line of its own.
+    Require(format == shell::CaptureFormat::Raw || !begins || written.empty() ||
+            written.back() == '\n');
+    written += more;
+    open = format != shell::CaptureFormat::Raw;
+  });
   const shell::WallClock::time_point when{1'796'637'620'015ms};
   os::Clock::time_point at{};
   std::string sent;
@@ -87,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
                         (end = written.find('\n', start)) != std::string::npos;
        start = end + 1) {
     const std::string line = written.substr(start, end - start);
-    if (format == shell::CaptureFormat::Text && line.size() > 32 && line.compare(29, 3, " < ") == 0) {
+    if (format == shell::CaptureFormat::Text && line.size() > 32 &&
+        line.compare(29, 3, " < ") == 0) {
       const auto bytes = shell::Unescaped(std::string_view(line).substr(32));
       Require(bytes.has_value());
       back += *bytes;

@@ -74,9 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
           whole.Suspended() == cut.Suspended() && whole.Cts() == cut.Cts() &&
           whole.Overrun() == cut.Overrun() && whole.MalformedCount() == cut.MalformedCount() &&
           whole.Malformed() == cut.Malformed());
-  for (const Setting setting : {Setting::BaudRate, Setting::DataSize, Setting::Parity,
-                                Setting::StopSize, Setting::FlowControl, Setting::Dtr, Setting::Rts,
-                                Setting::Purge}) {
+  for (const Setting setting :
+       {Setting::BaudRate, Setting::DataSize, Setting::Parity, Setting::StopSize,
+        Setting::FlowControl, Setting::Dtr, Setting::Rts, Setting::Purge}) {
     Require(whole.Acknowledged(setting) == cut.Acknowledged(setting));
   }
   // Its answers are whole words of three bytes, IAC and a verb and an option, and never more
