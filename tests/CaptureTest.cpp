@@ -90,31 +90,6 @@ TEST(CaptureTest, EachBurstIsOneEntryAfterTheSendItAnswersWithEveryByteAsIs) {
   EXPECT_EQ(kept, every);
 }
 
-// A file in memory that can be full: what a full disk does to a capture.
-class Disk final : public shell::Appendable {
- public:
-  std::string text;
-  bool full = false;
-
-  const std::string& Path() const override { return path_; }
-  os::Outcome Append(const std::string& more) override {
-    if (full) {
-      return os::Outcome::Failed("No space left on device", 28);
-    }
-    text += more;
-    return {};
-  }
-  std::optional<std::uint64_t> End() const override { return text.size(); }
-  unsigned Generation() const override { return 0; }
-  os::Outcome CutTo(std::uint64_t size) override {
-    text.resize(size);
-    return {};
-  }
-
- private:
-  std::string path_ = "capture.log";
-};
-
 TEST(CaptureFileTest, AFullDiskLosesWholeEntriesSaysSoOnceAndMarksTheGapOnceThereIsRoom) {
   const shell::WallClock::time_point when{1'796'637'620'015ms};
   const std::string stamp = shell::IsoTime(when);
@@ -124,7 +99,7 @@ TEST(CaptureFileTest, AFullDiskLosesWholeEntriesSaysSoOnceAndMarksTheGapOnceTher
   for (const shell::CaptureFormat format :
        {shell::CaptureFormat::Text, shell::CaptureFormat::Raw}) {
     const bool text = format == shell::CaptureFormat::Text;
-    Disk disk;
+    testing_support::MemoryFile disk;
     std::vector<std::pair<std::string, bool>> told;
     shell::CaptureFile file(disk, format, [&told](const std::string& line, bool failed) {
       told.emplace_back(line, failed);

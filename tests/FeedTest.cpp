@@ -199,6 +199,7 @@ TEST_F(FeedTest, ARunWithRotationsEndsByItselfOnceItsLastVerdictIsIn) {
     testing_support::WriteFile(feeder::CheckFileName(n), "file " + std::to_string(n));
   }
   options_.rotations = 2;
+  options_.pause = std::chrono::milliseconds(0);
   for (const bool expect : {false, true}) {
     options_.expect = expect;
     options_.answerWithin = std::chrono::milliseconds(1);
@@ -224,6 +225,50 @@ TEST_F(FeedTest, ARunWithRotationsEndsByItselfOnceItsLastVerdictIsIn) {
   }
   EXPECT_NE(Errors().find("checkfeed: check6.txt: no answer within 1 ms\n"), std::string::npos)
       << Errors();
+}
+
+// A capture the disk cannot take is said everywhere a failure is: stderr, the box, the service's
+// status; its return too. The feed goes on meanwhile.
+TEST_F(FeedTest, ACaptureOnAFullDiskIsSaidInTheBoxAndTheStatusAndSoIsItsReturn) {
+  for (int n = 1; n <= 3; ++n) {
+    testing_support::WriteFile(feeder::CheckFileName(n), "file " + std::to_string(n));
+  }
+  testing_support::MemoryFile disk;
+  shell::Reporter reporter(false, out_, errors_, nullptr, &disk);
+  options_.capture = "capture.log";
+  shell::Feed feed(options_, timer_, os::WakeHandle(), reporter, device_.Opener(),
+                   [this] { return ports_; });
+  std::vector<std::string> statuses;
+  feed.OnStatus([&statuses](const std::string& status) { statuses.push_back(status); });
+  feed.Show();
+  disk.full = true;
+  const std::string failed =
+      "Cannot write to the capture \"capture.log\": No space left on device; what the device "
+      "sends is lost until it can be written again";
+  EXPECT_EQ(
+      feed.Tick(),
+      (std::vector<shell::BoxNotice>{{.worked = false, .subject = "capture.log", .text = failed}}));
+  EXPECT_EQ(device_.Sent(), "file 1");
+  EXPECT_NE(Errors().find("checkfeed: " + failed + "\n"), std::string::npos) << Errors();
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_TRUE(std::regex_match(statuses.back(),
+                               std::regex(R"(check1\.txt sent \d\d:\d\d:\d\d; next check2\.txt; )"
+                                          R"(capture not written since \d\d:\d\d:\d\d \(No space )"
+                                          R"(left on device\))")))
+      << statuses.back();
+  // Room again: the next send's line goes, with the mark of the gap, and an answer after it.
+  disk.full = false;
+  const std::string answer = "OK";
+  device_.answer.assign(testing_support::AsBytes(answer).begin(),
+                        testing_support::AsBytes(answer).end());
+  feed.Tick();
+  const std::vector<shell::BoxNotice> back = feed.Tick();
+  ASSERT_EQ(back.size(), 1U);
+  EXPECT_TRUE(back[0].worked);
+  EXPECT_EQ(back[0].subject, "capture.log");
+  EXPECT_EQ(statuses.back().find("capture not written"), std::string::npos) << statuses.back();
+  EXPECT_NE(disk.text.find(" ! "), std::string::npos) << disk.text;
+  feed.Close();
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "os/Socket.h"
 #include "os/Wait.h"
 #include "serial/SerialLink.h"
+#include "shell/Platform.h"
 
 namespace testing_support {
 
@@ -47,6 +48,32 @@ inline std::span<const std::byte> AsBytes(const std::string& text) {
 
 // `size` bytes that are not all alike.
 std::string PatternBytes(std::size_t size, unsigned seed);
+
+// A file in memory that the program appends to (a capture), and that can be full: what a full
+// disk does to it.
+class MemoryFile final : public shell::Appendable {
+ public:
+  std::string text;
+  bool full = false;
+
+  const std::string& Path() const override { return path_; }
+  os::Outcome Append(const std::string& more) override {
+    if (full) {
+      return os::Outcome::Failed("No space left on device", 28);
+    }
+    text += more;
+    return {};
+  }
+  std::optional<std::uint64_t> End() const override { return text.size(); }
+  unsigned Generation() const override { return 0; }
+  os::Outcome CutTo(std::uint64_t size) override {
+    text.resize(size);
+    return {};
+  }
+
+ private:
+  std::string path_ = "capture.log";
+};
 
 // The far end of a stand-in line: what was opened, written and closed, and what fails next.
 class StandInDevice {

@@ -106,11 +106,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     put = at;
   }
   out.Data(bytes.subspan(put), true);
+  // The connection takes as much at a time as the cuts are apart, over and over.
+  std::vector<std::size_t> takes;
+  std::size_t last = 0;
+  for (const std::size_t at : cuts) {
+    takes.push_back(std::max<std::size_t>(at - last, 1));
+    last = at;
+  }
+  takes.push_back(std::max<std::size_t>(bytes.size() - last, 1));
   std::vector<std::byte> wire;
   for (std::size_t step = 0; !out.Empty(); ++step) {
     const std::span<const std::byte> next = out.Next();
     Require(!next.empty());
-    const std::size_t take = std::min(next.size(), 1 + step % 7);
+    const std::size_t take = std::min(next.size(), takes[step % takes.size()]);
     wire.insert(wire.end(), next.begin(), next.begin() + static_cast<std::ptrdiff_t>(take));
     out.Took(take);
   }
