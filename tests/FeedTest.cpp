@@ -227,6 +227,31 @@ TEST_F(FeedTest, ARunWithRotationsEndsByItselfOnceItsLastVerdictIsIn) {
       << Errors();
 }
 
+// An answer's window ends at the next tick at the latest, the pause's too: its verdict is in then,
+// and what comes in the pause is no part of it.
+TEST_F(FeedTest, AnAnswersWindowEndsAtTheNextTickThePausesToo) {
+  for (int n = 1; n <= 6; ++n) {
+    testing_support::WriteFile(feeder::CheckFileName(n), "file " + std::to_string(n));
+  }
+  testing_support::WriteFile("check6.expect", "OK");
+  options_.expect = true;
+  options_.answerWithin = std::chrono::hours(1);
+  options_.pause = std::chrono::milliseconds(0);
+  shell::Feed feed(options_, timer_, os::WakeHandle(), reporter_, device_.Opener(),
+                   [this] { return ports_; });
+  feed.Show();
+  for (int tick = 1; tick <= 6; ++tick) {
+    feed.Tick();
+  }
+  EXPECT_EQ(Errors().find("check6.txt:"), std::string::npos);  // its window is open
+  const std::vector<shell::BoxNotice> paused = feed.Tick();
+  EXPECT_EQ(paused, (std::vector<shell::BoxNotice>{
+                        {.worked = false,
+                         .subject = "check6.txt's answer",
+                         .text = "check6.txt: no answer within 3600000 ms"}}));
+  feed.Close();
+}
+
 // A capture the disk cannot take is said everywhere a failure is: stderr, the box, the service's
 // status; its return too. The feed goes on meanwhile.
 TEST_F(FeedTest, ACaptureOnAFullDiskIsSaidInTheBoxAndTheStatusAndSoIsItsReturn) {
