@@ -31,7 +31,7 @@ class InputWake {
 
  private:
   OwnedWake owned_;
-  OwnedWake timer_;         // Linux: a timerfd in the set
+  OwnedWake timer_;                          // Linux: a timerfd in the set
   [[maybe_unused]] void* queued_ = nullptr;  // Windows: a timer of the timer queue
 };
 

@@ -245,10 +245,10 @@ TEST_F(FeedTest, AnAnswersWindowEndsAtTheNextTickThePausesToo) {
   }
   EXPECT_EQ(Errors().find("check6.txt:"), std::string::npos);  // its window is open
   const std::vector<shell::BoxNotice> paused = feed.Tick();
-  EXPECT_EQ(paused, (std::vector<shell::BoxNotice>{
-                        {.worked = false,
-                         .subject = "check6.txt's answer",
-                         .text = "check6.txt: no answer within 3600000 ms"}}));
+  EXPECT_EQ(paused,
+            (std::vector<shell::BoxNotice>{{.worked = false,
+                                            .subject = "check6.txt's answer",
+                                            .text = "check6.txt: no answer within 3600000 ms"}}));
   feed.Close();
 }
 
