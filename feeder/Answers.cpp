@@ -8,33 +8,15 @@
 #include "feeder/CheckCycle.h"
 #include "feeder/CheckFile.h"
 #include "os/Error.h"
+#include "os/Escape.h"
 
 namespace feeder {
 namespace {
 
-// A byte inside the quotes a verdict shows it in: as itself when printable, else escaped.
+// A byte inside the quotes a verdict shows it in: as the capture's text writes it, and a quote
+// escaped too.
 std::string Escape(char byte) {
-  const auto value = static_cast<unsigned char>(byte);
-  switch (value) {
-    case '\r':
-      return "\\r";
-    case '\n':
-      return "\\n";
-    case '\t':
-      return "\\t";
-    case '\\':
-      return "\\\\";
-    case '"':
-      return "\\\"";
-    default:
-      break;
-  }
-  if (value >= 0x20 && value < 0x7f) {
-    return std::string(1, byte);
-  }
-  std::array<char, 8> hex{};
-  std::snprintf(hex.data(), hex.size(), "\\x%02x", value);
-  return hex.data();
+  return byte == '"' ? "\\\"" : os::Escaped(static_cast<std::byte>(byte));
 }
 
 // One byte: "K" (0x4b), "\r" (0x0d).

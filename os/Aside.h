@@ -8,9 +8,11 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -55,5 +57,27 @@ class Aside {
   };
   std::shared_ptr<State> state_;
 };
+
+// Calls `call` aside under `key`, or waits again for the call of that key still under way: one at
+// a time, however often it is asked for while it does not end. Waits until `deadline` or
+// `cancel`; gives what the call returned once it is done (and forgets the call), and otherwise
+// nothing, with how the wait ended in `waited`.
+template <typename Result>
+std::optional<Result> CallAside(const std::string& key, const std::function<Result()>& call,
+                                Clock::time_point deadline, WakeHandle cancel,
+                                typename Aside<Result>::Waited& waited) {
+  static std::map<std::string, Aside<Result>> calls;  // under way, or done and not yet taken
+  auto found = calls.find(key);
+  if (found == calls.end()) {
+    found = calls.emplace(key, Aside<Result>(call)).first;
+  }
+  waited = found->second.Wait(deadline, cancel);
+  if (waited != Aside<Result>::Waited::Done) {
+    return std::nullopt;
+  }
+  std::optional<Result> answer = found->second.Answer();
+  calls.erase(found);
+  return answer;
+}
 
 }  // namespace os

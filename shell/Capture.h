@@ -11,7 +11,8 @@
 //   raw   the device's bytes alone
 //
 // Text keeps printable ASCII as it is and writes every other byte as an escape (\r, \n, \t, \\,
-// \xNN). A burst is written as it comes: a text line grows with it, and ends with the burst.
+// \xNN: os/Escape.h). A burst is written as it comes: a text line grows with it, and ends with the
+// burst.
 
 #include <chrono>
 #include <cstddef>
@@ -70,14 +71,6 @@ class Capture {
   std::string row_;         // hex: the bytes of the row not written yet
   std::size_t offset_ = 0;  // hex: where the next row begins in what the device sent
 };
-
-// One byte as the text format writes it.
-std::string Escaped(std::byte byte);
-
-// The bytes a text the text format wrote stands for: its escapes undone. Nothing when `text` is
-// not one it could have written (a backslash that begins no escape, a byte that is not printable
-// ASCII).
-std::optional<std::string> Unescaped(std::string_view text);
 
 // A capture's file, each entry in it whole or not at all. When the file cannot be written (a full
 // disk), what comes meanwhile is counted and lost, and the failure told once; once it can be

@@ -140,9 +140,9 @@ unchanged is reported the first time, then counted: at most one line every
 )" + std::to_string(FailureLog::kSummaryEvery.count()) +
          " minutes, and one when it stops.\n\n" + StopHelp() +
          R"(
-Exit status: 0 stopped normally (with --expect, every answer as expected), 1
-fatal failure, 2 bad command line, 3 with --expect: an answer differed or was
-missing, or a send could not be judged.
+Exit status: 0 stopped normally, 1 fatal failure, 2 bad command line.
+With --expect, 0 only when every answer was as expected, and 3 when one
+differed or was missing, or a send could not be judged.
 )";
 }
 

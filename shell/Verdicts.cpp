@@ -9,7 +9,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "shell/Capture.h"
+#include "os/Escape.h"
 
 namespace shell {
 namespace {
@@ -119,7 +119,7 @@ std::string Verdicts::JUnit(WallClock::time_point now) const {
     if (!verdict.answer.empty()) {
       std::string answer;
       for (const char byte : verdict.answer) {
-        answer += shell::Escaped(static_cast<std::byte>(byte));
+        answer += os::Escaped(static_cast<std::byte>(byte));
       }
       cases += "      <system-out>" + Escaped(answer) + "</system-out>\n";
     }

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "os/Escape.h"
 #include "shell/Capture.h"
 #include "tests/Support.h"
 
@@ -43,7 +44,7 @@ TEST(CaptureTest, EachBurstIsOneEntryAfterTheSendItAnswersWithEveryByteAsIs) {
   EXPECT_EQ(text.QuietAt(), std::nullopt);
   std::string escaped;
   for (const char letter : every) {
-    escaped += shell::Escaped(static_cast<std::byte>(letter));
+    escaped += os::Escaped(static_cast<std::byte>(letter));
   }
   EXPECT_EQ(kept, stamp + " > check3.txt, 55 bytes\n" + stamp + " < ACK\\r\\n\n" + stamp + " < " +
                       escaped + "\n" + stamp + " > check4.txt, 1 byte\n");
@@ -57,16 +58,16 @@ TEST(CaptureTest, EachBurstIsOneEntryAfterTheSendItAnswersWithEveryByteAsIs) {
   EXPECT_NE(escaped.find("\\xff"), std::string::npos);
   // Undone, the escapes give every byte back; a backslash the device sent is one, never the start
   // of an escape ("\\x00" as four characters is not a NUL).
-  EXPECT_EQ(shell::Unescaped(escaped), every);
+  EXPECT_EQ(os::Unescaped(escaped), every);
   const std::string backslash = "\\x00";
   std::string written;
   for (const char letter : backslash) {
-    written += shell::Escaped(static_cast<std::byte>(letter));
+    written += os::Escaped(static_cast<std::byte>(letter));
   }
   EXPECT_EQ(written, "\\\\x00");
-  EXPECT_EQ(shell::Unescaped(written), backslash);
-  EXPECT_EQ(shell::Unescaped("bare \\"), std::nullopt);
-  EXPECT_EQ(shell::Unescaped("\\x4"), std::nullopt);
+  EXPECT_EQ(os::Unescaped(written), backslash);
+  EXPECT_EQ(os::Unescaped("bare \\"), std::nullopt);
+  EXPECT_EQ(os::Unescaped("\\x4"), std::nullopt);
 
   // Hex: rows of sixteen with their offset in what the device sent, the last row at the end.
   shell::Capture hex = capture(shell::CaptureFormat::Hex);

@@ -16,7 +16,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <vector>
 
 #include "os/Aside.h"
@@ -150,39 +149,24 @@ Lookup Resolve(const std::string& host, const std::string& port, int flags) {
   return lookup;
 }
 
-// The lookups of names under way, or done and not yet taken: one of a name at a time, however
-// often it is asked for while DNS does not answer.
-std::map<std::string, Aside<Lookup>>& Lookups() {
-  static std::map<std::string, Aside<Lookup>> lookups;
-  return lookups;
-}
-
-// The addresses of `host`: an address at once, a name looked up aside (os/Aside.h) until
-// `deadline` or `cancel`.
+// The addresses of `host`: an address at once, a name looked up aside (os/Aside.h: one lookup of
+// a name at a time, however often it is asked for while DNS does not answer) until `deadline` or
+// `cancel`.
 Lookup Look(const std::string& host, const std::string& port, Clock::time_point deadline,
             WakeHandle cancel) {
   if (Lookup numeric = Resolve(host, port, AI_NUMERICHOST | AI_NUMERICSERV);
       numeric.failure.Worked()) {
     return numeric;
   }
-  const std::string key = host + " " + port;
-  auto& lookups = Lookups();
-  auto found = lookups.find(key);
-  if (found == lookups.end()) {
-    found =
-        lookups.emplace(key, Aside<Lookup>([host, port] { return Resolve(host, port, 0); })).first;
+  Aside<Lookup>::Waited waited{};
+  std::optional<Lookup> lookup = CallAside<Lookup>(
+      host + " " + port, [host, port] { return Resolve(host, port, 0); }, deadline, cancel, waited);
+  if (!lookup) {
+    return {.addresses = {},
+            .failure = Outcome::Failed(waited == Aside<Lookup>::Waited::Stopped ? "stopped"
+                                                                                : NotLookedUp())};
   }
-  switch (found->second.Wait(deadline, cancel)) {
-    case Aside<Lookup>::Waited::Stopped:
-      return {.addresses = {}, .failure = Outcome::Failed("stopped")};
-    case Aside<Lookup>::Waited::Time:
-      return {.addresses = {}, .failure = Outcome::Failed(NotLookedUp())};
-    case Aside<Lookup>::Waited::Done:
-      break;
-  }
-  Lookup lookup = *found->second.Answer();
-  lookups.erase(found);
-  return lookup;
+  return std::move(*lookup);
 }
 
 }  // namespace

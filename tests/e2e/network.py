@@ -80,7 +80,40 @@ class Ser2net:
         shutil.rmtree(self.folder, True)
 
 
-class Rfc2217Server:
+class Server:
+    """A server of the test's own on 127.0.0.1 (or `host`), a free port unless `port` is given,
+    one client at a time, each served by _talk(client) on a thread of its own until close()."""
+
+    def __init__(self, host="127.0.0.1", port=0, receive_buffer=None):
+        self.received = bytearray()
+        self.listener = socket.socket()
+        if receive_buffer:
+            self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+        self.listener.bind((host, port))
+        self.listener.listen(1)
+        self.port = self.listener.getsockname()[1]
+        self.running = True
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        self.listener.settimeout(0.2)
+        while self.running:
+            try:
+                client, _ = self.listener.accept()
+            except (socket.timeout, OSError):
+                continue
+            with client:
+                client.settimeout(0.2)
+                self._talk(client)
+
+    def close(self):
+        self.running = False
+        self.thread.join(timeout=2)
+        self.listener.close()
+
+
+class Rfc2217Server(Server):
     """A server of the test's own, one client at a time, on a free port of 127.0.0.1:
 
     answer   agrees to every option and acknowledges every command with its value
@@ -97,32 +130,12 @@ class Rfc2217Server:
         self.behaviour = behaviour
         self.garbage = garbage
         self.talk = talk
-        self.received = bytearray()
-        self.listener = socket.socket()
-        if behaviour == "stall":
-            self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(1)
-        self.port = self.listener.getsockname()[1]
-        self.running = True
-        self.thread = threading.Thread(target=self._serve, daemon=True)
-        self.thread.start()
+        super().__init__(receive_buffer=4096 if behaviour == "stall" else None)
 
     def url(self):
         return f"rfc2217://127.0.0.1:{self.port}"
 
-    def _serve(self):
-        self.listener.settimeout(0.2)
-        while self.running:
-            try:
-                client, _ = self.listener.accept()
-            except (socket.timeout, OSError):
-                continue
-            with client:
-                self._talk(client)
-
     def _talk(self, client):
-        client.settimeout(0.2)
         if self.behaviour == "refuse":
             client.sendall(bytes([IAC, DONT, COM_PORT]))
         elif self.behaviour != "silent":
@@ -188,60 +201,35 @@ class Rfc2217Server:
         except OSError:
             pass
 
-    def close(self):
-        self.running = False
-        self.thread.join(timeout=2)
-        self.listener.close()
 
 
-class RawServer:
-    """A socket:// server of the test's own on a free port of 127.0.0.1 (or `host` and `port`),
-    one client at a time, that records what it receives in `received`. With `reset_after`, it reads that many bytes, then
-    stops reading for a moment (the client's bytes pile up) and resets the connection."""
+class RawServer(Server):
+    """A socket:// server that records what it receives in `received`. With `reset_after`, it
+    reads that many bytes, then stops reading for a moment (the client's bytes pile up) and resets
+    the connection."""
 
     def __init__(self, reset_after=None, host="127.0.0.1", port=0):
         self.reset_after = reset_after
-        self.received = bytearray()
-        self.listener = socket.socket()
-        self.listener.bind((host, port))
-        self.listener.listen(1)
-        self.port = self.listener.getsockname()[1]
-        self.running = True
-        self.thread = threading.Thread(target=self._serve, daemon=True)
-        self.thread.start()
+        super().__init__(host, port)
 
     def url(self):
         return f"socket://127.0.0.1:{self.port}"
 
-    def _serve(self):
-        self.listener.settimeout(0.2)
+    def _talk(self, client):
         while self.running:
+            if self.reset_after is not None and len(self.received) >= self.reset_after:
+                time.sleep(0.5)
+                client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                return  # closed with unread bytes and no linger: a reset
             try:
-                client, _ = self.listener.accept()
-            except (socket.timeout, OSError):
+                chunk = client.recv(4096)
+            except socket.timeout:
                 continue
-            with client:
-                client.settimeout(0.2)
-                while self.running:
-                    if self.reset_after is not None and len(self.received) >= self.reset_after:
-                        time.sleep(0.5)
-                        client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                          struct.pack("ii", 1, 0))
-                        break  # closed with unread bytes and no linger: a reset
-                    try:
-                        chunk = client.recv(4096)
-                    except socket.timeout:
-                        continue
-                    except OSError:
-                        break
-                    if not chunk:
-                        break
-                    self.received += chunk
-
-    def close(self):
-        self.running = False
-        self.thread.join(timeout=2)
-        self.listener.close()
+            except OSError:
+                return
+            if not chunk:
+                return
+            self.received += chunk
 
 
 # Servers for a network namespace of a test's own, started by the program's namespace setup

@@ -16,17 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include "os/Escape.h"
 #include "shell/Capture.h"
+#include "tests/fuzz/Fuzz.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-void Require(bool holds) {
-  if (!holds) {
-    std::abort();
-  }
-}
 
 int Hex(char letter) {
   return letter <= '9' ? letter - '0' : letter - 'a' + 10;
@@ -34,15 +30,17 @@ int Hex(char letter) {
 
 }  // namespace
 
+using fuzz::Require;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
   // Whatever text is unescaped: bytes, or a refusal, and bytes escaped again come back.
   const std::string text(reinterpret_cast<const char*>(input), size);
-  if (const auto bytes = shell::Unescaped(text)) {
+  if (const auto bytes = os::Unescaped(text)) {
     std::string again;
     for (const char byte : *bytes) {
-      again += shell::Escaped(static_cast<std::byte>(byte));
+      again += os::Escaped(static_cast<std::byte>(byte));
     }
-    Require(shell::Unescaped(again) == bytes);
+    Require(os::Unescaped(again) == bytes);
   }
   if (size == 0) {
     return 0;
@@ -88,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     const std::string line = written.substr(start, end - start);
     if (format == shell::CaptureFormat::Text && line.size() > 32 &&
         line.compare(29, 3, " < ") == 0) {
-      const auto bytes = shell::Unescaped(std::string_view(line).substr(32));
+      const auto bytes = os::Unescaped(std::string_view(line).substr(32));
       Require(bytes.has_value());
       back += *bytes;
     } else if (format == shell::CaptureFormat::Hex && line.size() >= 62 &&

@@ -12,16 +12,9 @@
 #include <string_view>
 
 #include "feeder/Pattern.h"
+#include "tests/fuzz/Fuzz.h"
 
-namespace {
-
-void Require(bool holds) {
-  if (!holds) {
-    std::abort();
-  }
-}
-
-}  // namespace
+using fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
   const std::string_view all(reinterpret_cast<const char*>(input), size);

@@ -15,14 +15,9 @@
 #include <vector>
 
 #include "serial/PortListing.h"
+#include "tests/fuzz/Fuzz.h"
 
 namespace {
-
-void Require(bool holds) {
-  if (!holds) {
-    std::abort();
-  }
-}
 
 std::vector<std::string> Fields(const std::string& line) {
   std::vector<std::string> fields(1);
@@ -37,6 +32,8 @@ std::vector<std::string> Fields(const std::string& line) {
 }
 
 }  // namespace
+
+using fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
   std::istringstream lines(std::string(reinterpret_cast<const char*>(input), size));

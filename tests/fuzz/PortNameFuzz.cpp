@@ -9,16 +9,9 @@
 #include <string>
 
 #include "serial/PortName.h"
+#include "tests/fuzz/Fuzz.h"
 
-namespace {
-
-void Require(bool holds) {
-  if (!holds) {
-    std::abort();
-  }
-}
-
-}  // namespace
+using fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
   const std::string value(reinterpret_cast<const char*>(input), size);

@@ -15,17 +15,12 @@
 
 #include "serial/network/Outgoing.h"
 #include "serial/network/Rfc2217.h"
+#include "tests/fuzz/Fuzz.h"
 
 namespace {
 
 using serial::rfc2217::Client;
 using serial::rfc2217::Setting;
-
-void Require(bool holds) {
-  if (!holds) {
-    std::abort();
-  }
-}
 
 struct Made {
   std::vector<std::byte> data;
@@ -44,6 +39,8 @@ Made Take(Client& client, std::span<const std::byte> bytes, const std::vector<st
 }
 
 }  // namespace
+
+using fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
   if (size == 0) {
