@@ -67,7 +67,7 @@ class MemoryFile final : public shell::Appendable {
   std::optional<std::uint64_t> End() const override { return text.size(); }
   unsigned Generation() const override { return 0; }
   os::Outcome CutTo(std::uint64_t size) override {
-    text.resize(size);
+    text.resize(static_cast<std::size_t>(size));
     return {};
   }
 
