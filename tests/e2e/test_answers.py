@@ -116,6 +116,19 @@ class Answers(harness.Scene):
         self.assertEqual(summary[0].groups()[:4], ("12", "12", "0", "0"), program.stdout.texts())
         self.assert_latencies(cases, device)
 
+        # Stopped before its end, a run gives its summary and its report all the same.
+        device = harness.Responder(self.pty, self.answer(wrong=False))
+        self.addCleanup(device.stop)
+        report = os.path.join(self.workdir, "stopped.xml")
+        program = self.start("--no-window", "--expect", "--period", "300", "--junit", report)
+        self.assertTrue(harness.wait_until(lambda: len(device.answered) >= 2,
+                                           5 + self.target.startup))
+        self.stop(program)
+        self.assertEqual(program.wait(timeout=10)[0], 0, program.stderr.texts())
+        self.assertGreaterEqual(len(parse_report(report)), 1)
+        self.assertTrue(any(SUMMARY.match(line) for line in program.stdout.texts()),
+                        program.stdout.texts())
+
     def test_through_ser2net_either_way_the_answers_are_judged_alike(self):
         for raw in (False, True):
             with self.subTest(raw=raw):
