@@ -18,7 +18,7 @@
 #include <cstring>
 #include <vector>
 
-#include "os/Aside.h"
+#include "os/Lookup.h"
 
 #include "os/posix/Descriptor.h"
 #include "os/posix/Input.h"
@@ -149,32 +149,13 @@ Lookup Resolve(const std::string& host, const std::string& port, int flags) {
   return lookup;
 }
 
-// The addresses of `host`: an address at once, a name looked up aside (os/Aside.h: one lookup of
-// a name at a time, however often it is asked for while DNS does not answer) until `deadline` or
-// `cancel`.
-Lookup Look(const std::string& host, const std::string& port, Clock::time_point deadline,
-            WakeHandle cancel) {
-  if (Lookup numeric = Resolve(host, port, AI_NUMERICHOST | AI_NUMERICSERV);
-      numeric.failure.Worked()) {
-    return numeric;
-  }
-  Aside<Lookup>::Waited waited{};
-  std::optional<Lookup> lookup = CallAside<Lookup>(
-      host + " " + port, [host, port] { return Resolve(host, port, 0); }, deadline, cancel, waited);
-  if (!lookup) {
-    return {.addresses = {},
-            .failure = Outcome::Failed(waited == Aside<Lookup>::Waited::Stopped ? "stopped"
-                                                                                : NotLookedUp())};
-  }
-  return std::move(*lookup);
-}
-
 }  // namespace
 
 std::unique_ptr<Socket> Socket::Connect(const std::string& host, const std::string& port,
                                         std::chrono::milliseconds timeout, WakeHandle cancel,
                                         WakeHandle input, Outcome& failure) {
-  const Lookup lookup = Look(host, port, Clock::now() + kLookedUpWithin, cancel);
+  const Lookup lookup = LookUp<Lookup>(host, port, AI_NUMERICHOST | AI_NUMERICSERV, Resolve,
+                                       Clock::now() + kLookedUpWithin, cancel);
   if (!lookup.failure.Worked()) {
     failure = lookup.failure;
     return nullptr;

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-#include "os/Aside.h"
+#include "os/Lookup.h"
 #include "os/win32/Text.h"
 
 namespace os {
@@ -231,25 +231,6 @@ Lookup Resolve(const std::string& host, const std::string& port, int flags) {
   return lookup;
 }
 
-// The addresses of `host`: an address at once, a name looked up aside (os/Aside.h: one lookup of
-// a name at a time, however often it is asked for while DNS does not answer) until `deadline` or
-// `cancel`.
-Lookup Look(const std::string& host, const std::string& port, Clock::time_point deadline,
-            WakeHandle cancel) {
-  if (Lookup numeric = Resolve(host, port, AI_NUMERICHOST); numeric.failure.Worked()) {
-    return numeric;
-  }
-  Aside<Lookup>::Waited waited{};
-  std::optional<Lookup> lookup = CallAside<Lookup>(
-      host + " " + port, [host, port] { return Resolve(host, port, 0); }, deadline, cancel, waited);
-  if (!lookup) {
-    return {.addresses = {},
-            .failure = Outcome::Failed(waited == Aside<Lookup>::Waited::Stopped ? "stopped"
-                                                                                : NotLookedUp())};
-  }
-  return std::move(*lookup);
-}
-
 // A peer that vanishes (a device server that lost power, a cable pulled) answers nothing, not
 // even a reset: probes from kKeepIdle of silence, and no retransmission past kUnanswered. Where
 // Windows does not take a setting (TCP_KEEPCNT before Windows 10, TCP_MAXRT under Wine), it keeps
@@ -279,7 +260,8 @@ std::unique_ptr<Socket> Socket::Connect(const std::string& host, const std::stri
     failure = Outcome::SystemFailed(LastError());
     return nullptr;
   }
-  const Lookup lookup = Look(host, port, Clock::now() + kLookedUpWithin, cancel);
+  const Lookup lookup =
+      LookUp<Lookup>(host, port, AI_NUMERICHOST, Resolve, Clock::now() + kLookedUpWithin, cancel);
   if (!lookup.failure.Worked()) {
     failure = lookup.failure;
     return nullptr;
