@@ -107,6 +107,19 @@ class Server:
                 client.settimeout(0.2)
                 self._talk(client)
 
+    def pieces(self, client, size=4096):
+        """What the client sends, piece by piece, until it closes, fails, or the server closes."""
+        while self.running:
+            try:
+                chunk = client.recv(size)
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            if not chunk:
+                return
+            yield chunk
+
     def close(self):
         self.running = False
         self.thread.join(timeout=2)
@@ -141,15 +154,7 @@ class Rfc2217Server(Server):
         elif self.behaviour != "silent":
             client.sendall(bytes([IAC, DO, COM_PORT, IAC, WILL, 0, IAC, DO, 0]))
         state, sub, opened = "data", bytearray(), False
-        while self.running:
-            try:
-                chunk = client.recv(65536)
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            if not chunk:
-                return
+        for chunk in self.pieces(client, 65536):
             for byte in chunk:
                 if state == "data":
                     if byte == IAC:
@@ -216,20 +221,12 @@ class RawServer(Server):
         return f"socket://127.0.0.1:{self.port}"
 
     def _talk(self, client):
-        while self.running:
+        for chunk in self.pieces(client):
+            self.received += chunk
             if self.reset_after is not None and len(self.received) >= self.reset_after:
                 time.sleep(0.5)
                 client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 return  # closed with unread bytes and no linger: a reset
-            try:
-                chunk = client.recv(4096)
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            if not chunk:
-                return
-            self.received += chunk
 
 
 # Servers for a network namespace of a test's own, started by the program's namespace setup
