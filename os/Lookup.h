@@ -7,12 +7,20 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "os/Aside.h"
 #include "os/Error.h"
 #include "os/Socket.h"
 
 namespace os {
+
+// A name's addresses in the system's own form, or why there are none.
+template <typename Address>
+struct Addresses {
+  std::vector<Address> addresses;
+  Outcome failure;
+};
 
 // `resolve(host, port, flags)` gives a `Lookup` (its `failure` an Outcome) from the system's
 // resolver; `numeric` are the flags that take an address only, and never ask DNS.

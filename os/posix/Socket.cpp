@@ -119,10 +119,7 @@ struct Address {
   int protocol = 0;
 };
 
-struct Lookup {
-  std::vector<Address> addresses;
-  Outcome failure;
-};
+using Lookup = Addresses<Address>;
 
 Lookup Resolve(const std::string& host, const std::string& port, int flags) {
   addrinfo hints{};

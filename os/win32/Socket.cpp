@@ -202,10 +202,7 @@ struct Address {
   int family = 0;
 };
 
-struct Lookup {
-  std::vector<Address> addresses;
-  Outcome failure;
-};
+using Lookup = Addresses<Address>;
 
 Lookup Resolve(const std::string& host, const std::string& port, int flags) {
   ADDRINFOW hints{};
