@@ -77,11 +77,24 @@ qemu_10() {
       fi
       printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
         "$mirror" | $sudo tee $backports >/dev/null
-      $sudo apt-get update -q
+      apt_update
     fi
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
       -t bookworm-backports qemu-user
   fi
+}
+
+# apt's lists, fetched again: a mirror caught mid-sync serves index files that do not match their
+# Release file for a minute or two, so a failed update is tried again twice, a little later.
+apt_update() {
+  for wait in 30 60 0; do
+    $sudo apt-get update -q && return 0
+    [ $wait -eq 0 ] && break
+    echo "deps.sh: apt-get update failed; trying again in $wait s" >&2
+    sleep $wait
+  done
+  echo "deps.sh: apt-get update failed three times; the mirror is not usable now" >&2
+  exit 1
 }
 
 # The mirror this machine takes Debian 12 (bookworm) from, as its own apt sources name it: in a
@@ -166,7 +179,7 @@ if [ -n "$missing" ]; then
         ;;
     esac
   done
-  $sudo apt-get update -q
+  apt_update
   # ser2net's package starts its service with a configuration that serves /dev/ttyS0 and
   # /dev/ttyS1 on ports of localhost; the tests run ser2net themselves, with their own. Kept from
   # starting while it installs, and disabled for later boots.
