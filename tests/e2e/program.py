@@ -282,11 +282,15 @@ class Checkfeed:
         return code, took
 
     def kill(self):
-        if self.process.poll() is None:
+        running = self.process.poll() is None
+        # Its process group: the program, and on Linux what its namespace `setup` started (a test's
+        # own servers), which would outlive a program that has ended.
+        if running or not self.target.windows:
             try:
                 os.killpg(self.process.pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
+        if running:
             self.process.wait(timeout=5)
 
     def close(self):
